@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing, benchmarking and fuzzing syskit needs.
+# Idempotent: when everything is present it only checks and returns. Runs as root, or through
+# sudo otherwise.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ pkg-config          # build
+  clang libclang-rt-14-dev                  # libFuzzer targets and their sanitizer runtime
+  libgtest-dev libgmock-dev                 # unit tests
+  libbenchmark-dev libssl-dev zlib1g-dev    # benchmarks and the peers they are measured against
+  libcli11-dev libfmt-dev                   # command-line tool
+  bsdutils                                  # `script`: runs the tool on a pseudo-terminal in tests
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}" >&2
+sudo=()
+if [[ $(id -u) -ne 0 ]]; then
+  command -v sudo >/dev/null || { echo "install-deps: need root or sudo to install ${missing[*]}" >&2; exit 1; }
+  sudo=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

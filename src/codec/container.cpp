@@ -1,0 +1,127 @@
+// The printable text container: EncodeString and DecodeString.
+//
+// Container = dummy block (its first byte is its length n), the Huffman stream, then copies of the
+// dummy block's last two bytes as guard bytes. It is enciphered as a whole and written as Base64
+// lines of 60 characters. A wrong key deciphers the guard bytes into noise, so the decoder rejects
+// the text without any stored check value.
+//
+// Memory: the stream is compressed straight into the container's buffer behind room for the
+// longest dummy block, the cipher works in place, and an ASCII text is compressed from the
+// caller's own bytes, so a call holds the text, the container and the printable form at most.
+#include <limits>
+
+#include "codec/base64.hpp"
+#include "codec/cipher.hpp"
+#include "codec/huffman.hpp"
+#include "syskit/host.hpp"
+#include "syskit/orbex.hpp"
+
+namespace syskit::ORBEX {
+namespace {
+
+constexpr std::size_t kMaxDummy = 255;
+constexpr std::int16_t kLineLength = 60;
+
+// Shows the busy pointer for the duration of a call. Restoring is explicit, where the call's
+// steps restore it; should an error leave the call while it is still shown, it is restored too.
+class BusyPointer {
+public:
+    BusyPointer() { host::busy(host::Pointer::Hourglass); }
+    ~BusyPointer() {
+        if (shown_) {
+            try {
+                host::busy(host::Pointer::Default);
+            } catch (...) {
+                // A failing host hook must not replace the error already leaving the call.
+            }
+        }
+    }
+    BusyPointer(const BusyPointer&) = delete;
+    BusyPointer& operator=(const BusyPointer&) = delete;
+
+    void restore() {
+        shown_ = false;
+        host::busy(host::Pointer::Default);
+    }
+
+private:
+    bool shown_ = true;
+};
+
+std::int32_t checked_length(std::size_t size) {
+    if (size > std::size_t(std::numeric_limits<std::int32_t>::max())) throw OverflowError();
+    return std::int32_t(size);
+}
+
+// Compresses the text into `container` behind kMaxDummy bytes of room.
+void compress_into(codec::CodecState& state, std::string_view text, Bytes& container) {
+    if (text::is_ascii(text)) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+        codec::huffman_encode(state, std::span(bytes, text.size()), checked_length(text.size()),
+                              container, kMaxDummy);
+    } else {
+        const Bytes bytes = text::to_ansi(text);
+        codec::huffman_encode(state, bytes, checked_length(bytes.size()), container, kMaxDummy);
+    }
+}
+
+}  // namespace
+
+std::string EncodeString(std::string_view Text, std::string_view key1, std::string_view key2) {
+    auto& state = codec::codec_state();
+    BusyPointer busy;
+
+    Bytes container;
+    compress_into(state, Text, container);
+    // RandomDummy re-keys the cipher, so it comes before SetKey.
+    const Bytes dummy = RandomDummy();
+    const std::size_t n = dummy.size();
+    const std::size_t start = kMaxDummy - n;
+    std::copy(dummy.begin(), dummy.end(), container.begin() + std::ptrdiff_t(start));
+    container.push_back(dummy[n - 2]);
+    container.push_back(dummy[n - 1]);
+    const std::span<std::uint8_t> plain = std::span(container).subspan(start);
+
+    SetKey(key1, key2);
+    codec::encode_array(state, plain);
+    std::string printable = codec::encode_base64(plain, kLineLength);
+
+    busy.restore();
+    UpdateStatus(0);
+    return printable;
+}
+
+std::string DecodeString(std::string_view Text, std::string_view key1, std::string_view key2) {
+    auto& state = codec::codec_state();
+    BusyPointer busy;
+
+    Bytes container = codec::decode_base64(Text);
+    SetKey(key1, key2);
+    codec::decode_array(state, container);
+    busy.restore();
+
+    // Accepted only when the dummy length n fits (2 <= n <= L - 2) and both guard bytes match the
+    // dummy block's last two bytes.
+    const auto size = std::ptrdiff_t(container.size());
+    const std::ptrdiff_t n = size > 0 ? container[0] : 0;
+    const bool accepted = size > 0 && n >= 2 && n <= size - 2 &&
+                          container[size - 1] == container[n - 1] &&
+                          container[size - 2] == container[n - 2];
+    if (!accepted) {
+        LastErrorCode() = kTextRejected;
+        UpdateStatus(0);
+        busy.restore();
+        return {};
+    }
+
+    const auto payload = std::span(container).subspan(std::size_t(n), std::size_t(size - 2 - n));
+    std::string decoded;
+    codec::huffman_decode(state, payload, checked_length(payload.size()), decoded);
+    Bytes().swap(container);  // release the container before the text grows into UTF-8
+    text::ansi_to_utf8_in_place(decoded);
+    UpdateStatus(0);
+    busy.restore();
+    return decoded;
+}
+
+}  // namespace syskit::ORBEX

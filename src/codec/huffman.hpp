@@ -1,0 +1,36 @@
+// The Huffman compressor, inside the codec: streams "HE3" (compressed) and "HE0" (stored).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "codec/state.hpp"
+#include "syskit/text.hpp"
+
+namespace syskit::codec {
+
+// Identification bytes: "HE", the format digit, CR.
+inline constexpr std::uint8_t kTagH = 'H', kTagE = 'E', kTagCR = '\r';
+inline constexpr std::uint8_t kStoredDigit = '0', kCompressedDigit = '3';
+inline constexpr std::size_t kHeaderSize = 11;  // identification, checksum, length, table size
+
+// Compresses the first `byte_len` bytes of `buffer` into a stream written to `out` at offset
+// `front`; `out` ends exactly at the end of the stream and its first `front` bytes are left for
+// the caller. Reaching past the end of `buffer` raises RangeError.
+void huffman_encode(CodecState& state, std::span<const std::uint8_t> buffer, std::int32_t byte_len,
+                    Bytes& out, std::size_t front = 0);
+
+// Decompresses the stream in the first `byte_len` bytes of `buffer` into `out` (replaced only on
+// success). Out is Bytes or std::string.
+template <class Out>
+void huffman_decode(CodecState& state, std::span<const std::uint8_t> buffer, std::int32_t byte_len,
+                    Out& out);
+
+extern template void huffman_decode(CodecState&, std::span<const std::uint8_t>, std::int32_t,
+                                    Bytes&);
+extern template void huffman_decode(CodecState&, std::span<const std::uint8_t>, std::int32_t,
+                                    std::string&);
+
+}  // namespace syskit::codec
