@@ -1,0 +1,30 @@
+// Host hooks: silent by default, installed and restored per scope, and separate per thread.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "syskit/host.hpp"
+
+namespace {
+
+using namespace syskit::host;
+
+TEST(HostHooks, SilentUntilInstalledAndRestoredAfterScope) {
+    EXPECT_NO_THROW(yield());
+    EXPECT_NO_THROW(progress(50));
+    EXPECT_NO_THROW(busy(Pointer::Hourglass));
+
+    std::vector<float> outer, inner;
+    ScopedHooks a(nullptr, [&](float p) { outer.push_back(p); }, nullptr);
+    progress(1);
+    {
+        ScopedHooks b(nullptr, [&](float p) { inner.push_back(p); }, nullptr);
+        progress(2);
+        std::thread([] { progress(99); }).join();  // another thread has its own, silent, hooks
+    }
+    progress(3);
+    EXPECT_EQ(outer, (std::vector<float>{1, 3}));
+    EXPECT_EQ(inner, (std::vector<float>{2}));
+}
+
+}  // namespace
