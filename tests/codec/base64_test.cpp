@@ -2,6 +2,8 @@
 // and the real codec against the reference model on random data.
 #include <cstring>
 
+#include <gtest/gtest.h>
+
 #include "support.hpp"
 
 namespace codec_test {

@@ -3,6 +3,8 @@
 #include <set>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #include "support.hpp"
 
 namespace codec_test {

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cstring>
 
+#include <gtest/gtest.h>
+
 #include "support.hpp"
 
 namespace codec_test {
@@ -42,10 +44,15 @@ Bytes open_container(const std::string& printable, std::string_view key1, std::s
 
 const std::string kText = "Attack at dawn. Bring the maps — and the €100 coffee fund.";
 
-class ContainerRoundTrip : public testing::TestWithParam<std::string> {};
+struct NamedText {
+    const char* name;
+    std::string text;
+};
+
+class ContainerRoundTrip : public testing::TestWithParam<NamedText> {};
 
 TEST_P(ContainerRoundTrip, DecodesToTheTextAndHasTheDocumentedLayout) {
-    const std::string& text = GetParam();
+    const std::string& text = GetParam().text;
     const std::string printable = EncodeString(text, "key one", "key two");
     EXPECT_EQ(DecodeString(printable, "key one", "key two"), text);
 
@@ -73,11 +80,13 @@ std::string all_code_page_characters() {
     return syskit::text::from_ansi(all);
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, ContainerRoundTrip,
-                         testing::Values(std::string(), std::string("a"), kText,
-                                         all_code_page_characters(),
-                                         std::string(70'000, 'z') + "!",  // spans report points
-                                         std::string(3000, '\0')));
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ContainerRoundTrip,
+    testing::Values(NamedText{"Empty", ""}, NamedText{"OneCharacter", "a"}, NamedText{"Sentence", kText},
+                    NamedText{"AllCodePageCharacters", all_code_page_characters()},
+                    NamedText{"SpansReportPoints", std::string(70'000, 'z') + "!"},
+                    NamedText{"Nuls", std::string(3000, '\0')}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(Container, SameTextTwiceGivesDifferentForms) {
     EXPECT_NE(EncodeString(kText, "k", ""), EncodeString(kText, "k", ""));

@@ -3,6 +3,8 @@
 // model does (result, error, LastErrorCode, yields and progress).
 #include <string>
 
+#include <gtest/gtest.h>
+
 #include "support.hpp"
 
 namespace codec_test {
@@ -100,6 +102,12 @@ TEST(CodeTable, LastListingWinsAndAPrefixHidesTheLongerCode) {
     const Outcome o = run_codec(HuffDecodeByte, s, std::int32_t(s.size()));
     EXPECT_EQ(o, run_reference(&reference::Codec::huff_decode, s, std::int32_t(s.size())));
     EXPECT_EQ(std::string(o.result.begin(), o.result.end()), "ababba");
+}
+
+TEST(ByteLen, BeyondTheBufferFailsWhereTheBufferEnds) {
+    // Identification reads bytes 0, 1 and 3 before comparing them.
+    EXPECT_EQ(run_codec(HuffDecodeByte, {0x01}, 19).error, kRange);
+    EXPECT_EQ(run_codec(HuffDecodeByte, hex("00 00 00 00"), 19).error, kIdentification);
 }
 
 TEST(IdentificationError, CarriesItsNumberSourceAndDescription) {

@@ -2,6 +2,8 @@
 // codec against the reference model on generated data (streams, progress calls and yields).
 #include <string>
 
+#include <gtest/gtest.h>
+
 #include "support.hpp"
 
 namespace codec_test {

@@ -1,5 +1,7 @@
 // Progress reports and yields: the array coders and whole EncodeString / DecodeString calls
 // produce exactly the model's sequence of host calls, from any starting LastProgress.
+#include <gtest/gtest.h>
+
 #include "support.hpp"
 
 namespace codec_test {

@@ -2,7 +2,6 @@
 // running the real codec and the reference model side by side.
 #pragma once
 
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>

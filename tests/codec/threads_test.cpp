@@ -2,6 +2,8 @@
 // LastErrorCode and their own hooks.
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #include "support.hpp"
 
 namespace codec_test {
