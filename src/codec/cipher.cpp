@@ -10,10 +10,15 @@
 #include "codec/cipher.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <numeric>
 
 #include "codec/progress.hpp"
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include "codec/cipher_x86_64.hpp"
+#define SYSKIT_ORBEX_X86_64 1
+#endif
 #include "syskit/error.hpp"
 #include "syskit/orbex.hpp"
 #include "syskit/text.hpp"
@@ -42,52 +47,55 @@ inline void store_cursors(CipherState& c, const Cursors& k) {
     c.j3 = std::uint16_t(k.j3);
 }
 
-// Subtracts `size` when x >= size: x < 2 * size becomes x mod size.
-inline unsigned reduce_once(unsigned x, unsigned size) { return x >= size ? x - size : x; }
+static_assert(std::endian::native == std::endian::little,
+              "the first table's low byte is read at the entry's own address");
 
-// x < 3 * size becomes x mod size.
-inline unsigned reduce_twice(unsigned x, unsigned size) {
-    return x - (x >= size ? size : 0) - (x >= 2 * size ? size : 0);
-}
-
-// One keystream step. Indices into the extended tables are sums below the extended length; the
-// reduced cursor j is computed beside the load that uses the unreduced one.
+// One keystream step.
+//
+// The chain from the feedback byte to the keystream byte is six dependent loads. Everything else
+// is arranged around it: each load's index sum is folded into its address (a row pointer such as
+// t1 + a1 is ready before the feedback byte is), the first table's "mod 256" is a load of the
+// low byte of its 16-bit entry, and the reduced cursors for the swaps and the next step come from
+// the remainder tables beside the chain.
 inline unsigned step(CipherState& c, Cursors& k, unsigned feedback) {
     std::uint16_t* t1 = c.t1.data();
     std::uint8_t* t2 = c.t2.data();
     std::uint8_t* t3 = c.t3.data();
+    const std::uint16_t* kMod1 = c.mod1.data();
+    const std::uint8_t* kMod2 = c.mod2.data();
+    const std::uint8_t* kMod3 = c.mod3.data();
 
-    // First table: j1 = (T1[i1] + j1 + F) mod 463.
+    // Independent of the feedback byte: the i cursors, their entries and the partial j sums.
     k.i1 = k.i1 + 1 == kSize1 ? 0 : k.i1 + 1;
+    k.i2 = k.i2 + 1 == kSize2 ? 0 : k.i2 + 1;
+    k.i3 = k.i3 + 1 == kSize3 ? 0 : k.i3 + 1;
     const unsigned vi1 = t1[k.i1];
-    const unsigned x1 = reduce_once(vi1 + k.j1, kSize1) + feedback;  // < 718
-    const unsigned vj1 = t1[x1];
-    k.j1 = reduce_once(x1, kSize1);
-    t1[k.i1] = std::uint16_t(vj1);
-    t1[k.i1 + kSize1] = std::uint16_t(vj1);
-    t1[k.j1] = std::uint16_t(vi1);
-    t1[k.j1 + kSize1] = std::uint16_t(vi1);
-    const unsigned r1 = t1[vi1 + vj1] & 0xFFu;  // sum < 926
+    const unsigned vi2 = t2[k.i2];
+    const unsigned vi3 = t3[k.i3];
+    const std::uint16_t* row1 = t1 + kMod1[vi1 + k.j1];
+    const std::uint8_t* row2 = t2 + kMod2[vi2 + k.j2];
+    const std::uint8_t* row3 = t3 + kMod3[vi3 + k.j3];
+
+    // First table: j1 = (T1[i1] + j1 + F) mod 463, swap, r1 = T1[T1[i1] + T1[j1]] mod 256.
+    const unsigned vj1 = row1[feedback];
+    k.j1 = kMod1[unsigned(row1 - t1) + feedback];
+    t1[k.i1] = t1[k.i1 + kSize1] = std::uint16_t(vj1);
+    t1[k.j1] = t1[k.j1 + kSize1] = std::uint16_t(vi1);
+    const unsigned r1 = reinterpret_cast<const std::uint8_t*>(t1 + vi1)[2 * vj1];
 
     // Second table, driven by r1.
-    k.i2 = k.i2 + 1 == kSize2 ? 0 : k.i2 + 1;
-    const unsigned vi2 = t2[k.i2];
-    const unsigned x2 = reduce_once(vi2 + k.j2, kSize2) + r1;  // < 506
-    const unsigned vj2 = t2[x2];
-    k.j2 = reduce_twice(x2, kSize2);
+    const unsigned vj2 = row2[r1];
+    k.j2 = kMod2[unsigned(row2 - t2) + r1];
     t2[k.i2] = t2[k.i2 + kSize2] = t2[k.i2 + 2 * kSize2] = std::uint8_t(vj2);
     t2[k.j2] = t2[k.j2 + kSize2] = t2[k.j2 + 2 * kSize2] = std::uint8_t(vi2);
-    const unsigned r2 = t2[vi2 + vj2];  // sum < 502, value < 251
+    const unsigned r2 = t2[vi2 + vj2];
 
     // Third table, driven by r2.
-    k.i3 = k.i3 + 1 == kSize3 ? 0 : k.i3 + 1;
-    const unsigned vi3 = t3[k.i3];
-    const unsigned x3 = reduce_once(vi3 + k.j3, kSize3) + r2;  // < 431
-    const unsigned vj3 = t3[x3];
-    k.j3 = reduce_twice(x3, kSize3);
+    const unsigned vj3 = row3[r2];
+    k.j3 = kMod3[unsigned(row3 - t3) + r2];
     t3[k.i3] = t3[k.i3 + kSize3] = t3[k.i3 + 2 * kSize3] = std::uint8_t(vj3);
     t3[k.j3] = t3[k.j3 + kSize3] = t3[k.j3 + 2 * kSize3] = std::uint8_t(vi3);
-    const unsigned r3 = t3[vi3 + vj3];  // sum < 362, value < 181
+    const unsigned r3 = t3[vi3 + vj3];
 
     return (r1 + r2 + r3) & 0xFFu;
 }
@@ -163,6 +171,32 @@ std::uint8_t keystream_byte(CipherState& c, unsigned feedback) {
     return std::uint8_t(out);
 }
 
+#ifdef SYSKIT_ORBEX_X86_64
+
+namespace {
+
+template <void (*Loop)(CipherState&, x86_64::Registers&, std::uint8_t*, std::uint8_t*)>
+void code_bytes(CipherState& c, std::span<std::uint8_t> bytes) {
+    if (bytes.empty()) return;
+    x86_64::Registers r{c.i1, c.j1, c.i2, c.j2, c.i3, c.j3, c.feedback};
+    Loop(c, r, bytes.data(), bytes.data() + bytes.size());
+    store_cursors(c, {unsigned(r.i1), unsigned(r.j1), unsigned(r.i2), unsigned(r.j2),
+                      unsigned(r.i3), unsigned(r.j3)});
+    c.feedback = std::uint8_t(r.feedback);
+}
+
+}  // namespace
+
+void encipher(CipherState& c, std::span<std::uint8_t> bytes) {
+    code_bytes<x86_64::encipher>(c, bytes);
+}
+
+void decipher(CipherState& c, std::span<std::uint8_t> bytes) {
+    code_bytes<x86_64::decipher>(c, bytes);
+}
+
+#else
+
 void encipher(CipherState& c, std::span<std::uint8_t> bytes) {
     Cursors k = load_cursors(c);
     unsigned feedback = c.feedback;
@@ -185,6 +219,8 @@ void decipher(CipherState& c, std::span<std::uint8_t> bytes) {
     store_cursors(c, k);
     c.feedback = std::uint8_t(feedback);
 }
+
+#endif
 
 namespace {
 
