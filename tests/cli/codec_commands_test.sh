@@ -1,0 +1,413 @@
+#!/usr/bin/env bash
+# `syskit encode` and `syskit decode` run as a user runs them: files, pipes, a terminal.
+#
+# Usage: codec_commands_test.sh SYSKIT CRAFT_PRINTABLE CASE
+# Each CASE is one CTest test (see CMakeLists.txt). Exit status 77 means the case cannot run here.
+set -euo pipefail
+
+syskit=$1
+craft=$2
+case_name=$3
+
+work=$(mktemp -d)
+trap 'chmod -R u+rwX "$work"; rm -rf "$work"' EXIT
+cd "$work"
+
+fail() {
+    echo "FAIL [$case_name]: $*" >&2
+    exit 1
+}
+
+# expect STATUS PATTERN COMMAND...
+# Runs COMMAND with stdout to ./stdout and stderr to ./stderr. Checks the exit status; a failing
+# command must explain itself in one line of stderr matching the extended regex PATTERN, a
+# successful one must leave stderr empty.
+expect() {
+    local want=$1 pattern=$2 got=0
+    shift 2
+    "$@" >stdout 2>stderr || got=$?
+    [[ $got == "$want" ]] || fail "'$*' exited with $got, expected $want; stderr: $(cat stderr)"
+    if [[ $want == 0 ]]; then
+        [[ ! -s stderr ]] || fail "'$*' wrote to stderr: $(cat stderr)"
+    else
+        [[ $(wc -l <stderr) == 1 ]] || fail "'$*' wrote more or less than one line: $(cat stderr)"
+        grep -Eq -- "$pattern" stderr || fail "'$*' said '$(cat stderr)', expected /$pattern/"
+    fi
+}
+
+# The printable form exactly as the codec writes it: only the Base64 alphabet, CR LF after every
+# line of 60 characters, a shorter last line, and no line break added or changed.
+check_printable() {
+    LC_ALL=C awk 'BEGIN { RS = "\r\n" }
+        /[^A-Za-z0-9+\/=]/ || length($0) > 60 || (NR > 1 && previous != 60) { bad = 1 }
+        { previous = length($0) }
+        END { exit bad }' "$1" || fail "$1 is not a printable form"
+}
+
+# The directory holds exactly the named files: nothing half-written or temporary is left.
+check_files() {
+    local listing
+    # shellcheck disable=SC2012 # the tests' own file names are plain
+    listing=$(ls -A | LC_ALL=C sort | tr '\n' ' ')
+    [[ $listing == "$* " ]] || fail "directory holds '$listing', expected '$* '"
+}
+
+# Runs a command as an unprivileged user, so that permissions apply when the tests run as root.
+unprivileged() {
+    if [[ $(id -u) != 0 ]]; then
+        "$@"
+    else
+        setpriv --reuid=65534 --regid=65534 --clear-groups -- "$@"
+    fi
+}
+
+need_unprivileged_user() {
+    if [[ $(id -u) == 0 ]]; then
+        command -v setpriv >/dev/null || exit 77
+        chmod 755 "$work"
+        unprivileged test -x "$syskit" || exit 77
+    fi
+}
+
+case_round_trip() {
+    local texts=(
+        ""
+        "plain ASCII"
+        $'lines\r\nwith CR LF\nand LF\n\n'
+        'Grüße, café, 20 € — “quoted” ‰'
+        "$(head -c 30000 /dev/urandom | base64)"
+    )
+    local text
+    for text in "${texts[@]}"; do
+        printf '%s' "$text" >plain
+        # Files.
+        expect 0 '' "$syskit" encode --key1 'first kéy' --key2 second -i plain -o encoded
+        check_printable encoded
+        expect 0 '' "$syskit" decode --key1 'first kéy' --key2 second -i encoded -o decoded
+        cmp plain decoded || fail "file round trip changed '${text:0:40}'"
+        # Standard input and output, and "-" naming them.
+        "$syskit" encode --key1=k <plain >encoded
+        check_printable encoded
+        "$syskit" decode --key1 k -i - -o - <encoded >decoded
+        cmp plain decoded || fail "stream round trip changed '${text:0:40}'"
+    done
+    rm -f plain encoded decoded stdout stderr
+
+    # Characters the code page lacks come back as '?', and invalid UTF-8 is replaced, not fatal.
+    printf 'A日本\xff' | "$syskit" encode --key1 k | "$syskit" decode --key1 k >decoded
+    [[ $(cat decoded) == 'A???' ]] || fail "unrepresentable characters gave '$(cat decoded)'"
+
+    # The printable form may be re-wrapped: decoding skips line breaks and indentation.
+    printf 'some text' | "$syskit" encode --key1 k | tr -d '\r\n' | sed 's/^/  /' >joined
+    [[ $("$syskit" decode --key1 k -i joined) == 'some text' ]] || fail "joined lines"
+}
+
+case_key_files() {
+    printf 'the text' >plain
+    "$syskit" encode --key1 'sécret' --key2 'two' -i plain -o encoded
+    local key1_file
+    for key1_file in 'sécret' $'sécret\n' $'sécret\r\n'; do
+        printf '%s' "$key1_file" >key1
+        printf 'two\n' >key2
+        expect 0 '' "$syskit" decode --key1-file key1 --key2-file key2 -i encoded -o decoded
+        cmp plain decoded || fail "key file '$key1_file'"
+    done
+    # Only one line break is dropped: the other is part of the key.
+    printf 'sécret\n\n' >key1
+    expect 3 'error 33' "$syskit" decode --key1-file key1 --key2 two -i encoded
+    printf 'sécret\r\r\n' >key1
+    expect 3 'error 33' "$syskit" decode --key1-file key1 --key2 two -i encoded
+    # A key read from standard input, the text from a file.
+    printf 'sécret\n' >key1
+    expect 0 '' "$syskit" decode --key1-file - --key2 two -i encoded <key1
+    [[ $(cat stdout) == 'the text' ]] || fail "key from standard input"
+    # Encoding with key files gives a text the same keys decode as arguments.
+    printf 'two\r\n' >key2
+    "$syskit" encode --key1-file key1 --key2-file key2 -i plain -o encoded
+    expect 0 '' "$syskit" decode --key1 sécret --key2 two -i encoded -o decoded
+    cmp plain decoded || fail "encoding with key files"
+}
+
+case_binary() {
+    # shellcheck disable=SC2059 # the format is the 256 octal escapes
+    printf "$(printf '\\%03o' {0..255})" >all_bytes
+    [[ $(od -An -v -tu1 all_bytes | tr -s ' \n' ' ') == " $(echo {0..255}) " ]] ||
+        fail "all_bytes does not hold the 256 byte values in order"
+    head -c 300000 /dev/urandom >random_bytes
+    : >empty
+    local file
+    for file in all_bytes random_bytes empty; do
+        expect 0 '' "$syskit" encode --binary --key1 k --key2 k2 -i "$file" -o encoded
+        check_printable encoded
+        expect 0 '' "$syskit" decode --binary --key1 k --key2 k2 -i encoded -o decoded
+        cmp "$file" decoded || fail "binary round trip of $file"
+        "$syskit" encode --binary --key1 k <"$file" | "$syskit" decode --binary --key1 k >decoded
+        cmp "$file" decoded || fail "binary stream round trip of $file"
+    done
+    # Bytes stand for their code-page characters, whichever side is binary.
+    printf '\xe9\x80\x9d' | "$syskit" encode --binary --key1 k | "$syskit" decode --key1 k >decoded
+    [[ $(cat decoded) == $'é€\xc2\x9d' ]] || fail "binary to text gave '$(cat decoded)'"
+    printf 'é€\xc2\x9d' | "$syskit" encode --key1 k | "$syskit" decode --binary --key1 k >decoded
+    [[ $(od -An -tx1 decoded) == ' e9 80 9d' ]] || fail "text to binary gave $(od -An -tx1 decoded)"
+}
+
+case_rejected() {
+    # A crafted text is the same on every run, so each wrong key is rejected on every run.
+    printf 'the quick brown fox jumps over the lazy dog. %.0s' {1..40} >plain
+    "$craft" valid right two <plain >printable
+    expect 0 '' "$syskit" decode --key1 right --key2 two -i printable -o decoded
+    cmp plain decoded || fail "the crafted control text does not decode"
+    rm decoded
+
+    head -n -1 printable >truncated
+    awk 'NR == 3 { c = substr($0, 1, 1); $0 = (c == "A" ? "B" : "A") substr($0, 2) } 1' \
+        printable >damaged
+    cmp -s printable damaged && fail "damaging the text changed nothing"
+    local rejected=(
+        "--key1 wrong --key2 two -i printable"
+        "--key1 right --key2 other -i printable"
+        "--key1 right -i printable"
+        "--key1 right --key2 two -i truncated"
+        "--key1 right --key2 two -i damaged"
+        "--key1 right --key2 two -i /dev/null"
+    )
+    local args
+    for args in "${rejected[@]}"; do
+        # shellcheck disable=SC2086 # each row is a list of arguments
+        expect 3 '^syskit decode: text rejected \(error 33\)' "$syskit" decode $args -o output
+        [[ ! -s stdout ]] || fail "'$args' wrote to stdout"
+        check_files damaged plain printable stderr stdout truncated
+        printf 'kept' >output
+        # shellcheck disable=SC2086
+        expect 3 'error 33' "$syskit" decode $args -o output
+        [[ $(cat output) == kept ]] || fail "'$args' changed the existing output file"
+        check_files damaged output plain printable stderr stdout truncated
+        rm output
+        # shellcheck disable=SC2086
+        expect 3 'error 33' "$syskit" decode $args
+        [[ ! -s stdout ]] || fail "'$args' wrote to stdout"
+    done
+}
+
+case_damaged_stream() {
+    printf 'the quick brown fox jumps over the lazy dog. %.0s' {1..40} >plain
+    # Guard bytes intact but the stream inside is damaged: the text is turned away or the
+    # codec's error is reported, and nothing is written either way.
+    local rows=(
+        "bad-checksum|3|^syskit decode: text damaged \(error 5\)"
+        "cut-stream|4|^syskit decode: error 9: Subscript out of range$"
+        "unknown-stream|4|^syskit decode: error -2147221504: The data either was not compressed with HE3"
+    )
+    local row kind status pattern
+    for row in "${rows[@]}"; do
+        IFS='|' read -r kind status pattern <<<"$row"
+        "$craft" "$kind" key1 key2 <plain >printable
+        expect "$status" "$pattern" "$syskit" decode --key1 key1 --key2 key2 -i printable
+        [[ ! -s stdout ]] || fail "$kind wrote to stdout"
+        printf 'kept' >output
+        expect "$status" "$pattern" "$syskit" decode --binary --key1 key1 --key2 key2 \
+            -i printable -o output
+        [[ $(cat output) == kept ]] || fail "$kind changed the existing output file"
+        check_files output plain printable stderr stdout
+    done
+}
+
+case_usage() {
+    printf 'text' >plain
+    : >empty_key
+    printf '\n' >newline_key
+    printf 'k' >key
+    printf 'x%.0s' {1..32767} >key2_longest
+    printf 'x%.0s' {1..32768} >key2_too_long
+    printf 'é%.0s' {1..32767} >key2_longest_2byte  # 65,534 bytes, but 32,767 characters
+    local rows=(
+        "2|^syskit: .*subcommand.*see 'syskit --help'|"
+        "2|^syskit: unknown command 'frobnicate' \(see 'syskit --help'\)$|frobnicate --key1 k"
+        "2|^syskit encode: key1 is missing.*see 'syskit encode --help'|encode -i plain"
+        "2|^syskit decode: key1 is missing.*see 'syskit decode --help'|decode --key2 k -i plain"
+        "2|^syskit encode: key1 file 'empty_key' holds an empty key|encode --key1-file empty_key -i plain"
+        "2|^syskit decode: key1 file 'newline_key' holds an empty key|decode --key1-file newline_key -i plain"
+        "2|^syskit encode: --key1 excludes --key1-file|encode --key1 k --key1-file key -i plain"
+        "2|^syskit decode: --key2 excludes --key2-file|decode --key1 k --key2 k --key2-file key -i plain"
+        "2|^syskit encode: key2 has 32768 characters; at most 32767|encode --key1 k --key2-file key2_too_long -i plain"
+        "2|^syskit encode: standard input can be read only once|encode --key1-file -"
+        "2|^syskit decode: key1 file '/dev/zero' is larger than 1 MiB|decode --key1-file /dev/zero -i plain"
+        "2|^syskit encode: .*not expected.*--frobnicate|encode --key1 k --frobnicate -i plain"
+        "2|^syskit decode: --input|decode --key1 k --input"
+        "0||encode --key1 k --key2-file key2_longest -i plain"
+        "0||encode --key1 k --key2-file key2_longest_2byte -i plain"
+        "0||--help"
+        "0||encode --help"
+        "0||decode --help"
+        "0||--version"
+    )
+    local row status pattern args
+    for row in "${rows[@]}"; do
+        IFS='|' read -r status pattern args <<<"$row"
+        # shellcheck disable=SC2086 # each row is a list of arguments
+        expect "$status" "$pattern" "$syskit" $args </dev/null
+    done
+    expect 2 "^syskit encode: key1 must not be empty \(see 'syskit encode --help'\)$" \
+        "$syskit" encode --key1 '' -i plain
+    expect 2 "^syskit decode: key1 must not be empty" "$syskit" decode --key1 '' --key2 k -i plain
+    # Help and version go to stdout.
+    expect 0 '' "$syskit" decode --help
+    grep -q -- '--key1-file' stdout || fail "decode --help lists no --key1-file"
+    expect 0 '' "$syskit" --version
+    grep -Eq '^syskit [0-9]+\.[0-9]+\.[0-9]+$' stdout || fail "--version printed '$(cat stdout)'"
+}
+
+case_io_errors() {
+    printf 'text' >plain
+    printf 'kept' >existing
+    mkdir a_directory
+    local rows=(
+        "^syskit encode: cannot read 'missing': No such file or directory$|encode --key1 k -i missing"
+        "^syskit decode: cannot read 'a_directory': Is a directory$|decode --key1 k -i a_directory"
+        "^syskit encode: cannot read 'missing': No such file or directory$|encode --key1-file missing -i plain"
+        "^syskit encode: cannot write 'no_such_dir/out': No such file or directory$|encode --key1 k -i plain -o no_such_dir/out"
+        "^syskit encode: cannot write 'a_directory': Is a directory$|encode --key1 k -i plain -o a_directory"
+    )
+    local row pattern args
+    for row in "${rows[@]}"; do
+        IFS='|' read -r pattern args <<<"$row"
+        # shellcheck disable=SC2086 # each row is a list of arguments
+        expect 1 "$pattern" "$syskit" $args
+    done
+    [[ -z $(ls -A a_directory) ]] || fail "something was left in a_directory"
+
+    # A full device, behind standard output or named as the output. A device is written in
+    # place, never replaced.
+    local status=0
+    "$syskit" encode --key1 k -i plain >/dev/full 2>stderr || status=$?
+    if [[ $status != 1 ]] || ! grep -q '^syskit encode: cannot write standard output: No space' stderr
+    then
+        fail "writing to a full standard output: $status, $(cat stderr)"
+    fi
+    expect 1 "^syskit encode: cannot write '/dev/full': No space left on device$" \
+        "$syskit" encode --key1 k -i plain -o /dev/full
+    [[ -c /dev/full ]] || fail "/dev/full was replaced"
+
+    # A write that fails half-way (file size limit of 1 KiB): the existing file stays as it was,
+    # and the temporary file is gone.
+    head -c 20000 /dev/urandom | base64 >large
+    (
+        ulimit -f 1
+        expect 1 "^syskit encode: cannot write 'existing': File too large$" \
+            "$syskit" encode --key1 k -i large -o existing
+    )
+    [[ $(cat existing) == kept ]] || fail "a failed write changed the existing file"
+    check_files a_directory existing large plain stderr stdout
+}
+
+case_permissions() {
+    need_unprivileged_user
+    printf 'text' >plain
+    chmod 644 plain
+    printf 'secret' >unreadable
+    chmod 000 unreadable
+    mkdir read_only
+    printf 'kept' >read_only/existing
+    chmod 755 read_only/existing
+    chmod 555 read_only
+    expect 1 "^syskit encode: cannot read 'unreadable': Permission denied$" \
+        unprivileged "$syskit" encode --key1 k -i unreadable
+    expect 1 "^syskit encode: cannot write 'read_only/out': Permission denied$" \
+        unprivileged "$syskit" encode --key1 k -i plain -o read_only/out
+    expect 1 "^syskit encode: cannot write 'read_only/existing': Permission denied$" \
+        unprivileged "$syskit" encode --key1 k -i plain -o read_only/existing
+    [[ $(ls -A read_only) == existing && $(cat read_only/existing) == kept ]] ||
+        fail "the read-only directory changed: $(ls -A read_only)"
+}
+
+case_output_file() {
+    printf 'the text' >plain
+    # A new file gets mode 0666 less the umask; a replaced one keeps its mode.
+    (umask 027 && "$syskit" encode --key1 k -i plain -o created)
+    [[ $(stat -c %a created) == 640 ]] || fail "a new output file has mode $(stat -c %a created)"
+    printf 'old' >private
+    chmod 600 private
+    "$syskit" encode --key1 k -i plain -o private
+    [[ $(stat -c %a private) == 600 ]] || fail "a replaced file has mode $(stat -c %a private)"
+    # A symbolic link keeps pointing to the file, which gets the output: first created through
+    # the dangling link, then replaced.
+    mkdir real
+    ln -s real/target link
+    local text
+    for text in first second; do
+        printf '%s' "$text" | "$syskit" encode --key1 k -o link
+        [[ -L link ]] || fail "the link was replaced"
+        [[ $("$syskit" decode --key1 k -i real/target) == "$text" ]] || fail "output through a link"
+    done
+    # Input and output may be the same file: the input is read before anything is replaced.
+    cp plain same
+    "$syskit" encode --key1 k -i same -o same
+    "$syskit" decode --key1 k -i same -o same
+    cmp plain same || fail "encoding and decoding a file in place"
+    # A device is written in place, never replaced.
+    expect 0 '' "$syskit" encode --key1 k -i plain -o /dev/null
+    [[ -c /dev/null ]] || fail "/dev/null was replaced"
+    check_files created link plain private real same stderr stdout
+    [[ $(ls -A real) == target ]] || fail "real/ holds $(ls -A real)"
+}
+
+case_out_of_memory() {
+    # A memory limit cannot be combined with the sanitizers' shadow memory.
+    ldd "$syskit" 2>/dev/null | grep -q 'lib[a-z]*san' && exit 77
+    truncate -s 512M huge
+    printf 'kept' >existing
+    (
+        ulimit -v $((256 << 10))
+        expect 1 '^syskit encode: out of memory$' "$syskit" encode --key1 k -i huge -o existing
+    )
+    [[ $(cat existing) == kept ]] || fail "the existing output file changed"
+    check_files existing huge stderr stdout
+}
+
+case_interrupted() {
+    # Interrupted while encoding: the temporary file is removed, the output never appears.
+    head -c $((48 << 20)) /dev/zero | tr '\0' 'a' >large
+    "$syskit" encode --key1 k -i large -o output &
+    local pid=$! waited=0 status=0
+    until compgen -G '.output.*.tmp' >/dev/null; do
+        kill -0 "$pid" 2>/dev/null || exit 77  # finished before it could be interrupted
+        sleep 0.01
+        ((++waited < 3000)) || fail "no temporary file appeared"
+    done
+    kill -TERM "$pid"
+    wait "$pid" || status=$?
+    [[ $status == 143 ]] || { [[ $status == 0 ]] && exit 77; fail "exited with $status"; }
+    check_files large
+}
+
+case_progress() {
+    # `script` runs the tool on a pseudo-terminal, where there is one.
+    script -qec true /dev/null >/dev/null 2>&1 || exit 77
+    # Text that compresses, so decoding reports from both of its stages; exactly 1 MiB.
+    head -c 800000 /dev/urandom | base64 >text
+    head -c $((1 << 20)) text >large
+    head -c $(((1 << 20) - 1)) text >small
+    local rows=("encode|large|encoded" "decode|encoded|decoded")
+    local row command input output
+    for row in "${rows[@]}"; do
+        IFS='|' read -r command input output <<<"$row"
+        local run="'$syskit' $command --binary --key1 k -i $input -o $output"
+        # On a terminal, a bar for an input of 1 MiB or more ...
+        script -qec "$run" /dev/null >terminal
+        grep -aEq "syskit $command \[[#.]+\] +[0-9]+%" terminal ||
+            fail "$command: no bar: $(cat -v terminal)"
+        # ... that never moves back ...
+        grep -aoE '[0-9]+%' terminal | tr -d % | sort -nc ||
+            fail "$command: the bar moved back: $(grep -aoE '[0-9]+%' terminal | tr '\n' ' ')"
+        # ... and is erased at the end.
+        [[ $(tail -c 1 terminal) == $'\r' ]] || fail "$command: the bar was not erased"
+        # No bar when stderr is a file.
+        expect 0 '' "$syskit" "$command" --binary --key1 k -i "$input" -o "$output"
+    done
+    cmp large decoded || fail "round trip with a progress bar"
+    # No bar for smaller inputs.
+    script -qec "'$syskit' encode --binary --key1 k -i small -o small.encode" /dev/null >terminal
+    [[ ! -s terminal ]] || fail "a bar for less than 1 MiB: $(cat -v terminal)"
+}
+
+"case_$case_name"
