@@ -1,0 +1,304 @@
+// Peak heap of EncodeString and DecodeString on large texts.
+//
+// The container is built so that a call holds little more than its input, the container and its
+// result at once. This program replaces the global operator new / delete with counting versions
+// (it is a program of its own, so nothing else is affected) and checks, for 16 MiB texts of three
+// kinds, that the peak heap growth during one call stays within 4 × the call's input + 1 MiB:
+//
+//   - English-like ASCII text, compressed and its own code-page form;
+//   - the same mixed with "é", "€" and "ü", which needs the code-page conversion both ways;
+//   - every code-page character in uniform mix, which does not compress (stored stream) and
+//     grows most when it is turned back into UTF-8.
+//
+// The input of EncodeString is the text, the input of DecodeString its printable form. The
+// counts are meaningless under the sanitizers, which bring allocators of their own, so the test
+// skips itself there.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "syskit/orbex.hpp"
+#include "syskit/text.hpp"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define SYSKIT_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
+#define SYSKIT_SANITIZED 1
+#endif
+#endif
+#ifndef SYSKIT_SANITIZED
+#define SYSKIT_SANITIZED 0
+#endif
+
+namespace {
+
+using syskit::Bytes;
+namespace ORBEX = syskit::ORBEX;
+
+constexpr std::size_t kMiB = std::size_t(1) << 20;
+constexpr std::size_t kTextSize = 16 * kMiB;
+constexpr std::string_view kKey1 = "memory key 1";
+constexpr std::string_view kKey2 = "memory key 2";
+
+// --- Heap accounting -------------------------------------------------------------------------
+
+std::atomic<std::size_t> g_live{0};
+std::atomic<std::size_t> g_peak{0};
+
+[[maybe_unused]] void note_allocation(std::size_t size) noexcept {
+    const std::size_t live = g_live.fetch_add(size, std::memory_order_relaxed) + size;
+    std::size_t peak = g_peak.load(std::memory_order_relaxed);
+    while (live > peak && !g_peak.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
+    }
+}
+
+[[maybe_unused]] void note_release(std::size_t size) noexcept {
+    g_live.fetch_sub(size, std::memory_order_relaxed);
+}
+
+// Peak heap growth while `call` runs.
+template <class Call>
+std::size_t peak_growth(Call call) {
+    const std::size_t baseline = g_live.load(std::memory_order_relaxed);
+    g_peak.store(baseline, std::memory_order_relaxed);
+    call();
+    return g_peak.load(std::memory_order_relaxed) - baseline;
+}
+
+constexpr std::size_t bound(std::size_t input) { return 4 * input + kMiB; }
+
+// --- Texts -----------------------------------------------------------------------------------
+
+// SplitMix64: the same texts on every platform and standard library.
+class Random {
+public:
+    explicit Random(std::uint64_t seed) : state_(seed) {}
+    std::uint64_t next() {
+        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    std::size_t below(std::size_t n) { return std::size_t(next() % n); }
+
+private:
+    std::uint64_t state_;
+};
+
+// Cuts `text` to exactly `size` bytes on a character boundary, padding with spaces.
+std::string exact_size(std::string text, std::size_t size) {
+    std::size_t cut = std::min(size, text.size());
+    while (cut > 0 && cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    text.resize(cut);
+    text.resize(size, ' ');
+    return text;
+}
+
+// Words of English prose, most frequent first. A rank is drawn below a uniformly drawn rank, so
+// the first words dominate and the last are rare, and the Huffman stream compresses as on prose.
+constexpr std::string_view kWords[] = {
+    "the",   "of",    "and",   "to",     "a",      "in",    "is",     "that",  "it",
+    "was",   "for",   "on",    "are",    "as",     "with",  "they",   "at",    "be",
+    "this",  "have",  "from",  "or",     "one",    "had",   "by",     "word",  "but",
+    "not",   "what",  "all",   "were",   "when",   "your",  "can",    "said",  "there",
+    "use",   "each",  "which", "she",    "how",    "their", "will",   "other", "about",
+    "many",  "then",  "these", "would",  "make",   "like",  "time",   "look",  "write",
+    "people", "water", "number", "could", "first", "called", "find",  "long",  "quick",
+    "jump",  "zero",  "fox",   "lazy",   "vexing", "Queen", "Xavier", "jazz",  "Monday",
+};
+
+std::string prose(std::size_t size, bool accented, std::uint64_t seed) {
+    Random rng(seed);
+    std::string out;
+    out.reserve(size + 64);
+    std::size_t column = 0;
+    while (out.size() < size) {
+        std::size_t rank = rng.below(std::size(kWords));
+        rank = rng.below(rank + 1);
+        std::string word(kWords[rank]);
+        if (accented) {
+            switch (rng.below(16)) {
+                case 0: word += "é"; break;
+                case 1: word.insert(0, "ü"); break;
+                case 2: word = "€" + std::to_string(rng.below(1000)); break;
+                default: break;
+            }
+        }
+        if (rng.below(12) == 0) word += rng.below(4) == 0 ? "." : ",";
+        if (column + word.size() > 72) {
+            out += '\n';
+            column = 0;
+        } else if (column > 0) {
+            out += ' ';
+            ++column;
+        }
+        out += word;
+        column += word.size();
+    }
+    return exact_size(std::move(out), size);
+}
+
+// Every code-page character in uniform mix: a text that does not compress.
+std::string every_character(std::size_t size, std::uint64_t seed) {
+    Random rng(seed);
+    std::string out;
+    Bytes chunk(4096);
+    while (out.size() < size) {
+        for (auto& b : chunk) b = std::uint8_t(rng.next() >> 56);
+        out += syskit::text::from_ansi(chunk);
+    }
+    return exact_size(std::move(out), size);
+}
+
+struct TextCase {
+    const char* name;
+    std::string (*make)();
+};
+
+const TextCase kCases[] = {
+    {"EnglishAscii", [] { return prose(kTextSize, false, 1); }},
+    {"AccentedMixedWithEuroSign", [] { return prose(kTextSize, true, 2); }},
+    {"EveryCodePageCharacterUncompressible", [] { return every_character(kTextSize, 3); }},
+};
+
+class PeakHeapTest : public testing::TestWithParam<TextCase> {};
+
+TEST_P(PeakHeapTest, EncodeAndDecodeStayWithinFourTimesTheirInputPlusOneMiB) {
+    if (SYSKIT_SANITIZED) GTEST_SKIP() << "heap counts are not meaningful under sanitizers";
+
+    const std::string text = GetParam().make();
+    ASSERT_EQ(text.size(), kTextSize);
+
+    std::string printable;
+    const std::size_t encode_peak =
+        peak_growth([&] { printable = ORBEX::EncodeString(text, kKey1, kKey2); });
+    // The call must at least have allocated its result; anything less means the counting
+    // allocator is not in use and the bound below would pass for nothing.
+    ASSERT_GE(encode_peak, printable.size());
+    EXPECT_LE(encode_peak, bound(text.size()))
+        << "EncodeString of " << text.size() << " bytes peaked at " << encode_peak << " bytes";
+
+    std::string decoded;
+    const std::size_t decode_peak =
+        peak_growth([&] { decoded = ORBEX::DecodeString(printable, kKey1, kKey2); });
+    ASSERT_EQ(decoded, text);
+    ASSERT_GE(decode_peak, decoded.size());
+    EXPECT_LE(decode_peak, bound(printable.size()))
+        << "DecodeString of " << printable.size() << " bytes peaked at " << decode_peak
+        << " bytes";
+
+    RecordProperty("encode_peak_bytes", std::to_string(encode_peak));
+    RecordProperty("decode_peak_bytes", std::to_string(decode_peak));
+    RecordProperty("printable_bytes", std::to_string(printable.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, PeakHeapTest, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<TextCase>& param) {
+                             return std::string(param.param.name);
+                         });
+
+}  // namespace
+
+// --- Replacement operator new / delete -------------------------------------------------------
+//
+// Each block carries a header with its size and the address malloc returned, so every form of
+// delete (sized or not, aligned or not) subtracts exactly what its new added.
+
+#if !SYSKIT_SANITIZED
+
+namespace {
+
+struct BlockHeader {
+    void* raw;
+    std::size_t size;
+};
+constexpr std::size_t kHeaderRoom = 16;
+static_assert(sizeof(BlockHeader) <= kHeaderRoom);
+constexpr std::size_t kPlain = __STDCPP_DEFAULT_NEW_ALIGNMENT__;
+
+void* counted_alloc(std::size_t size, std::size_t alignment) noexcept {
+    alignment = std::max(alignment, kPlain);
+    void* raw = std::malloc(size + kHeaderRoom + alignment);
+    if (raw == nullptr) return nullptr;
+    const auto first = reinterpret_cast<std::uintptr_t>(raw) + kHeaderRoom;
+    const auto user = (first + alignment - 1) & ~std::uintptr_t(alignment - 1);
+    auto* header = reinterpret_cast<BlockHeader*>(user - sizeof(BlockHeader));
+    header->raw = raw;
+    header->size = size;
+    note_allocation(size);
+    return reinterpret_cast<void*>(user);
+}
+
+void counted_free(void* p) noexcept {
+    if (p == nullptr) return;
+    const auto* header = reinterpret_cast<const BlockHeader*>(
+        reinterpret_cast<std::uintptr_t>(p) - sizeof(BlockHeader));
+    note_release(header->size);
+    std::free(header->raw);
+}
+
+void* counted_new(std::size_t size, std::size_t alignment) {
+    for (;;) {
+        if (void* p = counted_alloc(size, alignment)) return p;
+        const std::new_handler handler = std::get_new_handler();
+        if (handler == nullptr) throw std::bad_alloc();
+        handler();
+    }
+}
+
+void* counted_new_nothrow(std::size_t size, std::size_t alignment) noexcept {
+    try {
+        return counted_new(size, alignment);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+}  // namespace
+
+void* operator new(std::size_t n) { return counted_new(n, kPlain); }
+void* operator new[](std::size_t n) { return counted_new(n, kPlain); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    return counted_new_nothrow(n, kPlain);
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+    return counted_new_nothrow(n, kPlain);
+}
+void* operator new(std::size_t n, std::align_val_t a) { return counted_new(n, std::size_t(a)); }
+void* operator new[](std::size_t n, std::align_val_t a) { return counted_new(n, std::size_t(a)); }
+void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
+    return counted_new_nothrow(n, std::size_t(a));
+}
+void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
+    return counted_new_nothrow(n, std::size_t(a));
+}
+void operator delete(void* p) noexcept { counted_free(p); }
+void operator delete[](void* p) noexcept { counted_free(p); }
+void operator delete(void* p, std::size_t) noexcept { counted_free(p); }
+void operator delete[](void* p, std::size_t) noexcept { counted_free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { counted_free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { counted_free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { counted_free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { counted_free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { counted_free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { counted_free(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+    counted_free(p);
+}
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+    counted_free(p);
+}
+
+#endif  // !SYSKIT_SANITIZED
