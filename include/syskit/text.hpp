@@ -38,7 +38,8 @@ void append_ansi(std::string_view utf8, Bytes& out);
 // Code-page bytes to UTF-8 text, one character per byte.
 [[nodiscard]] std::string from_ansi(std::span<const std::uint8_t> bytes);
 
-// Rewrites a string holding code-page bytes into UTF-8 in place (growing it as needed).
+// Rewrites a string holding code-page bytes as UTF-8 (the string is replaced by one of exactly
+// the new size).
 void ansi_to_utf8_in_place(std::string& bytes);
 
 // True when every byte is below 0x80: such a text is its own code-page form.

@@ -66,10 +66,34 @@ constexpr auto kShifted = make_shifted();
 static_assert(std::endian::native == std::endian::little,
               "the group tables produce their bytes in little-endian order");
 
+inline std::uint64_t byteswap64(std::uint64_t v) {
+#if defined(__GNUC__) || defined(__clang__)
+    return __builtin_bswap64(v);
+#else
+    v = (v & 0x00000000FFFFFFFFULL) << 32 | v >> 32;
+    v = (v & 0x0000FFFF0000FFFFULL) << 16 | (v & 0xFFFF0000FFFF0000ULL) >> 16;
+    return (v & 0x00FF00FF00FF00FFULL) << 8 | (v & 0xFF00FF00FF00FF00ULL) >> 8;
+#endif
+}
+
 inline void put_group(const std::uint8_t* in, char* out) {
     const std::uint32_t v = std::uint32_t(in[0]) << 16 | std::uint32_t(in[1]) << 8 | in[2];
     std::memcpy(out, kPairs[v >> 12].data(), 2);
     std::memcpy(out + 2, kPairs[v & 0xFFF].data(), 2);
+}
+
+// Two groups: the first 6 of 8 loaded bytes, as four 12-bit halves, in one 8-byte store.
+inline void put_two_groups(const std::uint8_t* in, char* out) {
+    std::uint64_t v;
+    std::memcpy(&v, in, 8);
+    v = byteswap64(v);  // first byte in the top bits
+    std::uint64_t chars = 0;
+    for (int k = 0; k < 4; ++k) {
+        std::uint16_t pair;
+        std::memcpy(&pair, kPairs[(v >> (52 - 12 * k)) & 0xFFF].data(), 2);
+        chars |= std::uint64_t(pair) << (16 * k);
+    }
+    std::memcpy(out, &chars, 8);
 }
 
 }  // namespace
@@ -87,10 +111,14 @@ std::string encode_base64(std::span<const std::uint8_t> bytes, std::int16_t line
     std::string out(groups * 4 + breaks * 2 + (tail ? 4 : 0), '\0');
 
     const std::uint8_t* in = bytes.data();
+    const std::uint8_t* const in_end = in + bytes.size();
     char* w = out.data();
     for (std::size_t done = 0; done < groups;) {
         const std::size_t line = std::min(groups_per_line, groups - done);
-        for (std::size_t g = 0; g < line; ++g, in += 3, w += 4) put_group(in, w);
+        std::size_t g = 0;
+        // Two groups at a time from one 8-byte load (while 8 bytes remain readable).
+        for (; g + 2 <= line && in_end - in >= 8; g += 2, in += 6, w += 8) put_two_groups(in, w);
+        for (; g < line; ++g, in += 3, w += 4) put_group(in, w);
         done += line;
         if (line == groups_per_line) {
             *w++ = '\r';
@@ -106,6 +134,15 @@ std::string encode_base64(std::span<const std::uint8_t> bytes, std::int16_t line
     return out;
 }
 
+namespace {
+
+// The three bytes of four alphabet characters, or kFlag set.
+inline std::uint32_t quad(const unsigned char* s) {
+    return kShifted[0][s[0]] | kShifted[1][s[1]] | kShifted[2][s[2]] | kShifted[3][s[3]];
+}
+
+}  // namespace
+
 Bytes decode_base64(std::string_view text) {
     const auto* s = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
@@ -118,14 +155,18 @@ Bytes decode_base64(std::string_view text) {
         if (filled == 0) {
             // Whole groups of four alphabet characters.
             while (p + 4 <= n) {
-                const std::uint32_t v = kShifted[0][s[p]] | kShifted[1][s[p + 1]] |
-                                        kShifted[2][s[p + 2]] | kShifted[3][s[p + 3]];
+                const std::uint32_t v = quad(s + p);
                 if (v & kFlag) break;
                 std::memcpy(w, &v, 4);  // little-endian: the three bytes, then a byte of slack
                 w += 3;
                 p += 4;
             }
             if (p == n) break;
+            // The usual reason to stop: a line break, skipped here in one step.
+            if (n - p >= 2 && s[p] == '\r' && s[p + 1] == '\n') {
+                p += 2;
+                continue;
+            }
         }
         const std::int8_t v = kValues[s[p++]];
         if (v == kSkip) continue;

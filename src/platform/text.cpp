@@ -142,21 +142,22 @@ void ansi_to_utf8_in_place(std::string& s) {
         if (c >= 0x80) grow += kHighEncodings[c - 0x80].length - 1u;
     }
     if (grow == 0) return;
-    const std::size_t old_size = s.size();
-    s.resize(old_size + grow);
-    // Expand from the back so that every byte is read before it is overwritten.
-    char* base = s.data();
-    std::size_t w = s.size();
-    for (std::size_t r = old_size; r-- > 0;) {
-        const auto c = static_cast<unsigned char>(base[r]);
-        if (c < 0x80) {
-            base[--w] = char(c);
-        } else {
-            const Utf8Encoding& e = kHighEncodings[c - 0x80];
-            w -= e.length;
-            std::memcpy(base + w, e.bytes.data(), e.length);
+    // A new string of exactly the final size: growing `s` itself would let it double its
+    // capacity, holding three times the text at once.
+    std::string out;
+    out.reserve(s.size() + grow);
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const auto* end = p + s.size();
+    while (p < end) {
+        const std::size_t run = ascii_run(p, end);
+        out.append(reinterpret_cast<const char*>(p), run);
+        p += run;
+        for (; p < end && *p >= 0x80; ++p) {
+            const Utf8Encoding& e = kHighEncodings[*p - 0x80];
+            out.append(e.bytes.data(), e.length);
         }
     }
+    s = std::move(out);
 }
 
 bool is_ascii(std::string_view s) noexcept {
