@@ -751,6 +751,16 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Ours and the peers run in randomly interleaved repetitions by default, so that a machine
+    // whose speed drifts during the run slows both sides alike and the ratios stay meaningful.
+    // Options on the command line come later and win.
+    std::vector<char*> args(argv, argv + argc);
+    char repetitions[] = "--benchmark_repetitions=3";
+    char interleave[] = "--benchmark_enable_random_interleaving=true";
+    char aggregates[] = "--benchmark_report_aggregates_only=true";
+    args.insert(args.begin() + 1, {repetitions, interleave, aggregates});
+    argc = int(args.size());
+    argv = args.data();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     // RC4 lives in OpenSSL's legacy provider; loading it replaces the implicit default one.
