@@ -178,10 +178,13 @@ namespace {
 template <void (*Loop)(CipherState&, x86_64::Registers&, std::uint8_t*, std::uint8_t*)>
 void code_bytes(CipherState& c, std::span<std::uint8_t> bytes) {
     if (bytes.empty()) return;
-    x86_64::Registers r{c.i1, c.j1, c.i2, c.j2, c.i3, c.j3, c.feedback};
-    Loop(c, r, bytes.data(), bytes.data() + bytes.size());
-    store_cursors(c, {unsigned(r.i1), unsigned(r.j1), unsigned(r.i2), unsigned(r.j2),
-                      unsigned(r.i3), unsigned(r.j3)});
+    x86_64::Registers r{c.i1, c.j1, c.i2, c.j2, c.i3, c.feedback};
+    Loop(c, r, bytes.data(), bytes.data() + bytes.size());  // keeps c.j3 current itself
+    c.i1 = std::uint16_t(r.i1);
+    c.j1 = std::uint16_t(r.j1);
+    c.i2 = std::uint16_t(r.i2);
+    c.j2 = std::uint16_t(r.j2);
+    c.i3 = std::uint16_t(r.i3);
     c.feedback = std::uint8_t(r.feedback);
 }
 
@@ -224,21 +227,17 @@ void decipher(CipherState& c, std::span<std::uint8_t> bytes) {
 
 namespace {
 
-// Codes an array in runs between the report points x = 0, 5000, 10000, ...: after the element at
-// a report point, yield to the host and report the figure for x / (last index).
+// Codes an array, yielding to the host and reporting the figure for x / (last index) after the
+// element at each report point x = 0, 5000, 10000, ...
 template <class Coder, class Figure>
 void code_array(CodecState& state, std::span<std::uint8_t> bytes, Coder coder, Figure figure) {
-    if (bytes.empty()) return;
-    const std::size_t last = bytes.size() - 1;
-    coder(state.cipher, bytes.first(1));
-    yield_and_report(state, figure(0.0));
-    std::size_t x = 0;  // the last element coded
-    while (x < last) {
-        const std::size_t end = std::min(x + kReportInterval, last);
-        coder(state.cipher, bytes.subspan(x + 1, end - x));
-        x = end;
-        if (x % kReportInterval == 0) yield_and_report(state, figure(double(x) / double(last)));
-    }
+    const double last = double(bytes.size()) - 1;
+    in_runs(
+        bytes.size(), kReportInterval,
+        [&](std::size_t from, std::size_t to) {
+            coder(state.cipher, bytes.subspan(from, to - from));
+        },
+        [&](std::size_t x) { yield_and_report(state, figure(x == 0 ? 0.0 : double(x) / last)); });
 }
 
 }  // namespace
@@ -279,10 +278,16 @@ std::uint8_t DecodeByte(std::uint8_t c) {
     return c;
 }
 
-void EncodeByteArray(std::span<std::uint8_t> a) { codec::encode_array(codec_state(), a); }
+void EncodeByteArray(std::span<std::uint8_t> a) {
+    codec::encode_array(codec_state(), a);
+}
 
-void DecodeByteArray(std::span<std::uint8_t> a) { codec::decode_array(codec_state(), a); }
+void DecodeByteArray(std::span<std::uint8_t> a) {
+    codec::decode_array(codec_state(), a);
+}
 
-void UpdateStatus(float percent) { host::progress(percent); }
+void UpdateStatus(float percent) {
+    host::progress(percent);
+}
 
 }  // namespace syskit::ORBEX

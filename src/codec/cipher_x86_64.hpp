@@ -14,8 +14,9 @@
 //
 // The i cursors, the entries T[i], the partial sums a = (T[i] + j) mod size, the reduced j cursors
 // and the swap stores (to every copy of each table) hang off the chain, where the processor
-// runs them in parallel. Fourteen registers are used, so the loop also builds with a frame
-// pointer reserved; the end pointer stays in memory.
+// runs them in parallel. Thirteen registers hold the loop's values; the end pointer and the
+// third table's j cursor stay in memory. That leaves room for a reserved frame pointer and for a
+// register to address the end pointer where sanitizers move it off the plain stack.
 #pragma once
 
 #include <cstddef>
@@ -23,11 +24,14 @@
 
 #include "codec/state.hpp"
 
+// The assembly reads as a listing, one instruction per line.
+// clang-format off
 namespace syskit::codec::x86_64 {
 
-// Loop state in registers: the six cursors and the feedback byte.
+// Loop state in registers: five of the six cursors and the feedback byte. The third table's j
+// cursor stays in CipherState, addressed from the base register.
 struct Registers {
-    std::uint64_t i1, j1, i2, j2, i3, j3, feedback;
+    std::uint64_t i1, j1, i2, j2, i3, feedback;
 };
 
 // The part of one step that does not depend on how the byte is coded: cursors, tables, swaps,
@@ -79,32 +83,34 @@ struct Registers {
     "movb %b[a], %c[T2]+502(%[base],%[j2])\n\t"                                  \
     "movzbl (%[d],%[c]), %k[c]\n\t"               /* r2 = T2[vi2 + vj2] */       \
     "addl %k[c], %k[g]\n\t"                       /* g = r1 + r2 */              \
-    /* Third table, driven by r2 (in c). */                                     \
+    /* Third table, driven by r2 (in c). Its j cursor stays in the state (see above). */ \
     "movzbl %c[T3](%[base],%[i3]), %k[a]\n\t"                                    \
-    "addl %k[a], %k[j3]\n\t"                                                     \
-    "movzbl %c[M3](%[base],%[j3]), %k[j3]\n\t"                                   \
-    "leaq %c[T3](%[base],%[j3]), %[e]\n\t"                                       \
-    "leaq %c[T3](%[base],%[a]), %[d]\n\t"                                        \
+    "movzwl %c[J3](%[base]), %k[d]\n\t"                                         \
+    "addl %k[a], %k[d]\n\t"                                                     \
+    "movzbl %c[M3](%[base],%[d]), %k[d]\n\t"                                    \
+    "leaq %c[T3](%[base],%[d]), %[e]\n\t"                                       \
+    "addl %k[c], %k[d]\n\t"                                                     \
+    "movzbl %c[M3](%[base],%[d]), %k[d]\n\t"                                    \
+    "movw %w[d], %c[J3](%[base])\n\t"                                           \
     "movzbl (%[e],%[c]), %k[e]\n\t"               /* vj3 = T3[a3 + r2] */        \
-    "addl %k[c], %k[j3]\n\t"                                                     \
-    "movzbl %c[M3](%[base],%[j3]), %k[j3]\n\t"                                   \
     "movb %b[e], %c[T3](%[base],%[i3])\n\t"                                      \
     "movb %b[e], %c[T3]+181(%[base],%[i3])\n\t"                                  \
     "movb %b[e], %c[T3]+362(%[base],%[i3])\n\t"                                  \
-    "movb %b[a], %c[T3](%[base],%[j3])\n\t"                                      \
-    "movb %b[a], %c[T3]+181(%[base],%[j3])\n\t"                                  \
-    "movb %b[a], %c[T3]+362(%[base],%[j3])\n\t"                                  \
+    "movb %b[a], %c[T3](%[base],%[d])\n\t"                                       \
+    "movb %b[a], %c[T3]+181(%[base],%[d])\n\t"                                   \
+    "movb %b[a], %c[T3]+362(%[base],%[d])\n\t"                                   \
+    "leaq %c[T3](%[base],%[a]), %[d]\n\t"                                       \
     "movzbl (%[d],%[e]), %k[e]\n\t"               /* r3 = T3[vi3 + vj3] */       \
     "addb %b[e], %b[g]\n\t"                       /* keystream byte */
 
 #define SYSKIT_ORBEX_OPERANDS                                                                  \
     : [i1] "+r"(r.i1), [j1] "+r"(r.j1), [i2] "+r"(r.i2), [j2] "+r"(r.j2), [i3] "+r"(r.i3),     \
-      [j3] "+r"(r.j3), [f] "+r"(r.feedback), [p] "+r"(p), [a] "=&r"(a), [c] "=&r"(c),         \
+      [f] "+r"(r.feedback), [p] "+r"(p), [a] "=&r"(a), [c] "=&r"(c),         \
       [d] "=&r"(d), [e] "=&r"(e), [g] "=&r"(g)                                                 \
     : [base] "r"(&state), [end] "m"(end), [T1] "i"(offsetof(CipherState, t1)),                \
       [T2] "i"(offsetof(CipherState, t2)), [T3] "i"(offsetof(CipherState, t3)),               \
       [M1] "i"(offsetof(CipherState, mod1)), [M2] "i"(offsetof(CipherState, mod2)),           \
-      [M3] "i"(offsetof(CipherState, mod3))                                                    \
+      [M3] "i"(offsetof(CipherState, mod3)), [J3] "i"(offsetof(CipherState, j3))              \
     : "cc", "memory"
 
 // Enciphers [p, end), p < end: c = p XOR keystream, and c feeds the next step.
@@ -138,3 +144,4 @@ inline void decipher(CipherState& state, Registers& r, std::uint8_t* p, std::uin
 #undef SYSKIT_ORBEX_OPERANDS
 
 }  // namespace syskit::codec::x86_64
+// clang-format on

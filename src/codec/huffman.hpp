@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 
@@ -15,6 +16,25 @@ namespace syskit::codec {
 inline constexpr std::uint8_t kTagH = 'H', kTagE = 'E', kTagCR = '\r';
 inline constexpr std::uint8_t kStoredDigit = '0', kCompressedDigit = '3';
 inline constexpr std::size_t kHeaderSize = 11;  // identification, checksum, length, table size
+
+inline std::uint64_t load64(const std::uint8_t* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// The XOR of n bytes, folded eight at a time: the streams' checksum.
+inline std::uint8_t xor_bytes(const std::uint8_t* p, std::size_t n) {
+    std::uint64_t folded = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) folded ^= load64(p + i);
+    folded ^= folded >> 32;
+    folded ^= folded >> 16;
+    folded ^= folded >> 8;
+    auto sum = std::uint8_t(folded);
+    for (; i < n; ++i) sum ^= p[i];
+    return sum;
+}
 
 // Compresses the first `byte_len` bytes of `buffer` into a stream written to `out` at offset
 // `front`; `out` ends exactly at the end of the stream and its first `front` bytes are left for

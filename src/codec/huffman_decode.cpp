@@ -48,13 +48,11 @@ struct Tree {
 // Lookup entry: up to three symbols in bits 0-23, the number of bits they use in bits 24-27 and
 // their number in bits 28-29. An entry without symbols sends the step to the walk.
 using Entry = std::uint32_t;
-constexpr unsigned entry_bits(Entry e) { return (e >> 24) & 0xF; }
-constexpr unsigned entry_symbols(Entry e) { return e >> 28; }
-
-inline std::uint64_t load64(const std::uint8_t* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
+constexpr unsigned entry_bits(Entry e) {
+    return (e >> 24) & 0xF;
+}
+constexpr unsigned entry_symbols(Entry e) {
+    return e >> 28;
 }
 
 // Reads the code bits, in ascending order of value, and builds the tree from them as it goes:
@@ -107,7 +105,7 @@ void build_table(const Tree& tree, unsigned bits, std::vector<Entry>& table) {
 
 // The walk over the payload bits [bit, end_bit) of `stream`, writing decoded bytes to `out`.
 class Walker {
-public:
+  public:
     Walker(CodecState& state, const Tree& tree, const std::uint8_t* stream, std::int32_t byte_len,
            std::uint64_t bit, std::uint64_t end_bit, std::uint8_t* out, std::size_t out_limit)
         : state_(state),
@@ -132,7 +130,7 @@ public:
 
     std::size_t decoded() const { return written_; }
 
-private:
+  private:
     // The report after the 8 bits of the byte at 1-based stream position q.
     void byte_done(std::uint64_t q) {
         if (q % kReportInterval == 0) yield_and_report(state_, double(q) / byte_len_ * 50 + 45);
@@ -168,7 +166,8 @@ private:
         if (end_bit_ < 64) return;
         const std::uint64_t readable_end = end_bit_ - 64;
         for (;;) {
-            const std::uint64_t next_report = (bit_ / 8 / kReportInterval + 1) * kReportInterval * 8;
+            const std::uint64_t next_report =
+                (bit_ / 8 / kReportInterval + 1) * kReportInterval * 8;
             const std::uint64_t limit = std::min(next_report, end_bit_);
             while (bit_ + span <= limit && bit_ <= readable_end &&
                    out_limit_ - written_ > kLookupsPerRefill * kSymbolsPerEntry) {
@@ -200,31 +199,13 @@ private:
     std::size_t written_ = 0;
 };
 
-std::uint8_t xor_bytes(const std::uint8_t* p, std::size_t n) {
-    std::uint64_t folded = 0;
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) folded ^= load64(p + i);
-    folded ^= folded >> 32;
-    folded ^= folded >> 16;
-    folded ^= folded >> 8;
-    auto sum = std::uint8_t(folded);
-    for (; i < n; ++i) sum ^= p[i];
-    return sum;
-}
-
 // Checksum pass over the decoded bytes, reporting after byte i for every i divisible by 10000.
 std::uint8_t checksum_pass(CodecState& state, const std::uint8_t* data, std::size_t d) {
-    if (d == 0) return 0;
-    std::uint8_t sum = data[0];
-    yield_and_report(state, 0.0 / double(d) * 50 + 5 + 45);
-    for (std::size_t i = 0; i + 1 < d;) {
-        const std::size_t end = std::min(i + kReportInterval, d - 1);
-        sum ^= xor_bytes(data + i + 1, end - i);
-        i = end;
-        if (i % kReportInterval == 0) {
-            yield_and_report(state, double(i) / double(d) * 50 + 5 + 45);
-        }
-    }
+    std::uint8_t sum = 0;
+    in_runs(
+        d, kReportInterval,
+        [&](std::size_t from, std::size_t to) { sum ^= xor_bytes(data + from, to - from); },
+        [&](std::size_t i) { yield_and_report(state, double(i) / double(d) * 50 + 5 + 45); });
     return sum;
 }
 
@@ -261,7 +242,7 @@ void huffman_decode(CodecState& state, std::span<const std::uint8_t> buffer, std
     need(kHeaderSize);
     const std::uint8_t stored_checksum = s[4];
     const auto length = std::int32_t(std::uint32_t(s[5]) | std::uint32_t(s[6]) << 8 |
-                          std::uint32_t(s[7]) << 16 | std::uint32_t(s[8]) << 24);
+                                     std::uint32_t(s[7]) << 16 | std::uint32_t(s[8]) << 24);
     const auto entries = std::int16_t(s[9] | s[10] << 8);
     if (length == std::numeric_limits<std::int32_t>::min()) throw OverflowError();
     if (length < 0) throw RangeError();

@@ -41,12 +41,8 @@ struct Code {
     unsigned length = 0;
 };
 
-inline void store64(std::uint8_t* p, std::uint64_t v) { std::memcpy(p, &v, sizeof v); }
-
-inline std::uint64_t load64(const std::uint8_t* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
+inline void store64(std::uint8_t* p, std::uint64_t v) {
+    std::memcpy(p, &v, sizeof v);
 }
 
 // Counting pass: byte counts, with a report after byte i for every i divisible by 1000.
@@ -63,18 +59,8 @@ std::array<std::int32_t, 256> count_bytes(CodecState& state, std::span<const std
         }
         for (; i < to; ++i) ++lanes[0][bytes[i]];
     };
-    const auto report = [&](std::size_t i) { yield_and_report(state, double(i) / n * 3); };
-
-    if (!bytes.empty()) {
-        count_run(0, 1);
-        report(0);
-        for (std::size_t i = 0; i + 1 < bytes.size();) {
-            const std::size_t end = std::min(i + kCountReportInterval, bytes.size() - 1);
-            count_run(i + 1, end + 1);
-            i = end;
-            if (i % kCountReportInterval == 0) report(i);
-        }
-    }
+    in_runs(bytes.size(), kCountReportInterval, count_run,
+            [&](std::size_t i) { yield_and_report(state, double(i) / n * 3); });
     std::array<std::int32_t, 256> counts{};
     for (int v = 0; v < 256; ++v) {
         counts[v] = std::int32_t(lanes[0][v] + lanes[1][v] + lanes[2][v] + lanes[3][v]);
@@ -134,15 +120,15 @@ void assign_codes(const std::array<Node, kMaxNodes>& nodes, int index, Code path
     }
     if (node.left > -1) assign_codes(nodes, node.left, {path.bits, path.length + 1}, codes);
     if (node.right > -1) {
-        assign_codes(nodes, node.right, {path.bits | (std::uint64_t(1) << path.length), path.length + 1},
-                     codes);
+        assign_codes(nodes, node.right,
+                     {path.bits | (std::uint64_t(1) << path.length), path.length + 1}, codes);
     }
 }
 
 // Packs codes least significant bit first. Holds fewer than 8 bits between codes and flushes
 // with one unaligned 8-byte store, so `out` needs 8 bytes of slack beyond the packed data.
 class BitWriter {
-public:
+  public:
     explicit BitWriter(std::uint8_t* out) : out_(out) {}
     void put(std::uint64_t bits, unsigned length) {
         buffer_ |= bits << count_;
@@ -160,23 +146,11 @@ public:
         return out_;
     }
 
-private:
+  private:
     std::uint8_t* out_;
     std::uint64_t buffer_ = 0;
     unsigned count_ = 0;
 };
-
-std::uint8_t xor_bytes(const std::uint8_t* p, std::size_t n) {
-    std::uint64_t folded = 0;
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) folded ^= load64(p + i);
-    folded ^= folded >> 32;
-    folded ^= folded >> 16;
-    folded ^= folded >> 8;
-    auto sum = std::uint8_t(folded);
-    for (; i < n; ++i) sum ^= p[i];
-    return sum;
-}
 
 }  // namespace
 
@@ -225,14 +199,11 @@ void huffman_encode(CodecState& state, std::span<const std::uint8_t> buffer, std
     }
 
     // Checksum pass, reporting after byte i for every i divisible by 10000.
-    std::uint8_t checksum = in[0];
-    yield_and_report(state, 0.0 / byte_len * 3 + 3);
-    for (std::size_t i = 0; i + 1 < n;) {
-        const std::size_t end = std::min(i + kReportInterval, n - 1);
-        checksum ^= xor_bytes(in + i + 1, end - i);
-        i = end;
-        if (i % kReportInterval == 0) yield_and_report(state, double(i) / byte_len * 3 + 3);
-    }
+    std::uint8_t checksum = 0;
+    in_runs(
+        n, kReportInterval,
+        [&](std::size_t from, std::size_t to) { checksum ^= xor_bytes(in + from, to - from); },
+        [&](std::size_t i) { yield_and_report(state, double(i) / byte_len * 3 + 3); });
 
     const std::size_t table_size = std::size_t(entries) * 2;
     const std::size_t code_bytes = std::size_t((table_bits + 7) / 8);
@@ -271,14 +242,8 @@ void huffman_encode(CodecState& state, std::span<const std::uint8_t> buffer, std
             writer.put(e & ((std::uint64_t(1) << 56) - 1), unsigned(e >> 56));
         }
     };
-    pack_run(0, 1);
-    yield_and_report(state, 0.0 / byte_len * 44 + 3 + 3);
-    for (std::size_t i = 0; i + 1 < n;) {
-        const std::size_t end = std::min(i + kReportInterval, n - 1);
-        pack_run(i + 1, end + 1);
-        i = end;
-        if (i % kReportInterval == 0) yield_and_report(state, double(i) / byte_len * 44 + 3 + 3);
-    }
+    in_runs(n, kReportInterval, pack_run,
+            [&](std::size_t i) { yield_and_report(state, double(i) / byte_len * 44 + 3 + 3); });
     writer.finish();
     out.resize(front + stream_size);
 }
@@ -292,12 +257,15 @@ Bytes HuffEncodeString(std::string_view Text) {
     Bytes stream;
     if (text::is_ascii(Text)) {
         // An ASCII text is its own code-page form.
-        if (Text.size() > std::size_t(std::numeric_limits<std::int32_t>::max())) throw OverflowError();
+        if (Text.size() > std::size_t(std::numeric_limits<std::int32_t>::max()))
+            throw OverflowError();
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(Text.data());
-        codec::huffman_encode(state, std::span(bytes, Text.size()), std::int32_t(Text.size()), stream);
+        codec::huffman_encode(state, std::span(bytes, Text.size()), std::int32_t(Text.size()),
+                              stream);
     } else {
         const Bytes bytes = text::to_ansi(Text);
-        if (bytes.size() > std::size_t(std::numeric_limits<std::int32_t>::max())) throw OverflowError();
+        if (bytes.size() > std::size_t(std::numeric_limits<std::int32_t>::max()))
+            throw OverflowError();
         codec::huffman_encode(state, bytes, std::int32_t(bytes.size()), stream);
     }
     return stream;

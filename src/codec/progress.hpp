@@ -6,7 +6,9 @@
 // environment, so it is done by hand.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #include "codec/state.hpp"
@@ -34,6 +36,22 @@ inline void report_progress(CodecState& state, double figure) {
 inline void yield_and_report(CodecState& state, double figure) {
     host::yield();
     report_progress(state, figure);
+}
+
+// Walks [0, n) in runs that end at the report points 0, interval, 2 × interval, ...: calls
+// work(from, to) for each run and report(i) after the element i at each report point, so the
+// work between two reports is one tight loop.
+template <class Work, class Report>
+void in_runs(std::size_t n, std::size_t interval, Work work, Report report) {
+    if (n == 0) return;
+    work(std::size_t(0), std::size_t(1));
+    report(std::size_t(0));
+    for (std::size_t i = 0; i + 1 < n;) {
+        const std::size_t end = std::min(i + interval, n - 1);
+        work(i + 1, end + 1);
+        i = end;
+        if (i % interval == 0) report(i);
+    }
 }
 
 }  // namespace syskit::codec
