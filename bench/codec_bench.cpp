@@ -17,17 +17,17 @@
 // buffer and need no copy. EncodeString and DecodeString also report their peak heap growth,
 // counted by the replacement operator new / delete at the end of this file.
 #include <benchmark/benchmark.h>
+
 #include <openssl/evp.h>
 #include <openssl/provider.h>
 #include <zlib.h>
+#include "support/heap_counter.hpp"
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <iomanip>
 #include <iostream>
@@ -53,45 +53,19 @@ constexpr std::string_view kKey2 = "benchmark key 2";
 constexpr std::array<unsigned char, 16> kRc4Key = {'b', 'e', 'n', 'c', 'h', 'm', 'a', 'r',
                                                    'k', ' ', 'r', 'c', '4', ' ', 'k', '1'};
 
-// --- Heap accounting -------------------------------------------------------------------------
-
-// Live and peak bytes handed out by operator new. Relaxed atomics: the benchmarks run on one
-// thread, the atomics only keep the library's own helper threads (if any) from tearing a count.
-std::atomic<std::size_t> g_heap_live{0};
-std::atomic<std::size_t> g_heap_peak{0};
-
-void note_allocation(std::size_t size) noexcept {
-    const std::size_t live = g_heap_live.fetch_add(size, std::memory_order_relaxed) + size;
-    std::size_t peak = g_heap_peak.load(std::memory_order_relaxed);
-    while (live > peak &&
-           !g_heap_peak.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
-    }
-}
-
-void note_release(std::size_t size) noexcept {
-    g_heap_live.fetch_sub(size, std::memory_order_relaxed);
-}
-
-// Starts a new peak measurement; returns the live bytes it starts from.
-std::size_t restart_peak() noexcept {
-    const std::size_t live = g_heap_live.load(std::memory_order_relaxed);
-    g_heap_peak.store(live, std::memory_order_relaxed);
-    return live;
-}
-
-std::size_t peak_since(std::size_t baseline) noexcept {
-    return g_heap_peak.load(std::memory_order_relaxed) - baseline;
-}
+// --- Heap accounting (tests/support/heap_counter.hpp) -----------------------------------------
 
 // The bound EncodeString and DecodeString must keep: 4 × input + 1 MiB.
-constexpr std::size_t heap_bound(std::size_t input) { return 4 * input + kMiB; }
+constexpr std::size_t heap_bound(std::size_t input) {
+    return 4 * input + kMiB;
+}
 
 // --- Synthetic English text ------------------------------------------------------------------
 
 // SplitMix64: a fixed, portable generator, so every platform and standard library builds the
 // same text from the same seed.
 class SplitMix64 {
-public:
+  public:
     explicit SplitMix64(std::uint64_t seed) : state_(seed) {}
     std::uint64_t next() {
         std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
@@ -107,13 +81,13 @@ public:
     }
     bool chance(double p) { return uniform() < p; }
 
-private:
+  private:
     std::uint64_t state_;
 };
 
 // Picks an index with probability proportional to its weight.
 class WeightedChoice {
-public:
+  public:
     explicit WeightedChoice(const std::vector<double>& weights) {
         double total = 0;
         for (const double w : weights) cumulative_.push_back(total += w);
@@ -124,55 +98,73 @@ public:
         return std::min(std::size_t(it - cumulative_.begin()), cumulative_.size() - 1);
     }
 
-private:
+  private:
     std::vector<double> cumulative_;
 };
 
 // Common English words, most frequent first.
 constexpr std::string_view kVocabulary[] = {
-    "the", "of", "and", "to", "a", "in", "is", "that", "it", "was", "for", "on", "are", "as",
-    "with", "his", "they", "I", "at", "be", "this", "have", "from", "or", "one", "had", "by",
-    "not", "but", "what", "all", "were", "we", "when", "your", "can", "said", "there", "use",
-    "an", "each", "which", "she", "do", "how", "their", "if", "will", "up", "other", "about",
-    "out", "many", "then", "them", "these", "so", "some", "her", "would", "make", "like", "him",
-    "into", "time", "has", "look", "two", "more", "write", "go", "see", "number", "no", "way",
-    "could", "people", "my", "than", "first", "water", "been", "call", "who", "its", "now",
-    "find", "long", "down", "day", "did", "get", "come", "made", "may", "part", "over", "new",
-    "after", "only", "little", "work", "know", "place", "year", "live", "me", "back", "give",
-    "most", "very", "good", "man", "think", "say", "great", "where", "help", "through", "much",
-    "before", "line", "right", "too", "mean", "old", "any", "same", "tell", "boy", "follow",
-    "came", "want", "show", "also", "around", "form", "three", "small", "set", "put", "end",
-    "does", "another", "well", "large", "must", "big", "even", "such", "because", "turn",
-    "here", "why", "ask", "went", "men", "read", "need", "land", "different", "home", "us",
-    "move", "try", "kind", "hand", "picture", "again", "change", "off", "play", "spell", "air",
-    "away", "animal", "house", "point", "page", "letter", "mother", "answer", "found", "study",
-    "still", "learn", "should", "world", "high", "every", "near", "add", "food", "between",
-    "own", "below", "country", "plant", "last", "school", "father", "keep", "tree", "never",
-    "start", "city", "earth", "eye", "light", "thought", "head", "under", "story", "saw",
-    "left", "few", "while", "along", "might", "close", "something", "seem", "next", "hard",
-    "open", "example", "begin", "life", "always", "those", "both", "paper", "together", "got",
-    "group", "often", "run", "important", "until", "children", "side", "feet", "car", "mile",
-    "night", "walk", "white", "sea", "began", "grow", "took", "river", "four", "carry", "state",
-    "once", "book", "hear", "stop", "without", "second", "later", "miss", "idea", "enough",
-    "eat", "face", "watch", "far", "really", "almost", "let", "above", "girl", "sometimes",
-    "mountain", "cut", "young", "talk", "soon", "list", "song", "being", "leave", "family",
-    "body", "music", "color", "stand", "sun", "question", "fish", "area", "mark", "dog",
-    "horse", "birds", "problem", "complete", "room", "knew", "since", "ever", "piece", "told",
-    "usually", "friends", "easy", "heard", "order", "red", "door", "sure", "become", "top",
-    "ship", "across", "today", "during", "short", "better", "best", "however", "low", "hours",
-    "black", "products", "happened", "whole", "measure", "remember", "early", "waves",
-    "reached", "listen", "wind", "rock", "space", "covered", "fast", "several", "hold",
-    "himself", "toward", "five", "step", "morning", "passed", "vowel", "true", "hundred",
-    "against", "pattern", "numeral", "table", "north", "slowly", "money", "map", "farm",
-    "pulled", "draw", "voice", "seen", "cold", "cried", "plan", "notice", "south", "sing",
-    "war", "ground", "fall", "king", "town", "unit", "figure", "certain", "field", "travel",
-    "wood", "fire", "upon",
+    "the",     "of",        "and",      "to",        "a",        "in",       "is",
+    "that",    "it",        "was",      "for",       "on",       "are",      "as",
+    "with",    "his",       "they",     "I",         "at",       "be",       "this",
+    "have",    "from",      "or",       "one",       "had",      "by",       "not",
+    "but",     "what",      "all",      "were",      "we",       "when",     "your",
+    "can",     "said",      "there",    "use",       "an",       "each",     "which",
+    "she",     "do",        "how",      "their",     "if",       "will",     "up",
+    "other",   "about",     "out",      "many",      "then",     "them",     "these",
+    "so",      "some",      "her",      "would",     "make",     "like",     "him",
+    "into",    "time",      "has",      "look",      "two",      "more",     "write",
+    "go",      "see",       "number",   "no",        "way",      "could",    "people",
+    "my",      "than",      "first",    "water",     "been",     "call",     "who",
+    "its",     "now",       "find",     "long",      "down",     "day",      "did",
+    "get",     "come",      "made",     "may",       "part",     "over",     "new",
+    "after",   "only",      "little",   "work",      "know",     "place",    "year",
+    "live",    "me",        "back",     "give",      "most",     "very",     "good",
+    "man",     "think",     "say",      "great",     "where",    "help",     "through",
+    "much",    "before",    "line",     "right",     "too",      "mean",     "old",
+    "any",     "same",      "tell",     "boy",       "follow",   "came",     "want",
+    "show",    "also",      "around",   "form",      "three",    "small",    "set",
+    "put",     "end",       "does",     "another",   "well",     "large",    "must",
+    "big",     "even",      "such",     "because",   "turn",     "here",     "why",
+    "ask",     "went",      "men",      "read",      "need",     "land",     "different",
+    "home",    "us",        "move",     "try",       "kind",     "hand",     "picture",
+    "again",   "change",    "off",      "play",      "spell",    "air",      "away",
+    "animal",  "house",     "point",    "page",      "letter",   "mother",   "answer",
+    "found",   "study",     "still",    "learn",     "should",   "world",    "high",
+    "every",   "near",      "add",      "food",      "between",  "own",      "below",
+    "country", "plant",     "last",     "school",    "father",   "keep",     "tree",
+    "never",   "start",     "city",     "earth",     "eye",      "light",    "thought",
+    "head",    "under",     "story",    "saw",       "left",     "few",      "while",
+    "along",   "might",     "close",    "something", "seem",     "next",     "hard",
+    "open",    "example",   "begin",    "life",      "always",   "those",    "both",
+    "paper",   "together",  "got",      "group",     "often",    "run",      "important",
+    "until",   "children",  "side",     "feet",      "car",      "mile",     "night",
+    "walk",    "white",     "sea",      "began",     "grow",     "took",     "river",
+    "four",    "carry",     "state",    "once",      "book",     "hear",     "stop",
+    "without", "second",    "later",    "miss",      "idea",     "enough",   "eat",
+    "face",    "watch",     "far",      "really",    "almost",   "let",      "above",
+    "girl",    "sometimes", "mountain", "cut",       "young",    "talk",     "soon",
+    "list",    "song",      "being",    "leave",     "family",   "body",     "music",
+    "color",   "stand",     "sun",      "question",  "fish",     "area",     "mark",
+    "dog",     "horse",     "birds",    "problem",   "complete", "room",     "knew",
+    "since",   "ever",      "piece",    "told",      "usually",  "friends",  "easy",
+    "heard",   "order",     "red",      "door",      "sure",     "become",   "top",
+    "ship",    "across",    "today",    "during",    "short",    "better",   "best",
+    "however", "low",       "hours",    "black",     "products", "happened", "whole",
+    "measure", "remember",  "early",    "waves",     "reached",  "listen",   "wind",
+    "rock",    "space",     "covered",  "fast",      "several",  "hold",     "himself",
+    "toward",  "five",      "step",     "morning",   "passed",   "vowel",    "true",
+    "hundred", "against",   "pattern",  "numeral",   "table",    "north",    "slowly",
+    "money",   "map",       "farm",     "pulled",    "draw",     "voice",    "seen",
+    "cold",    "cried",     "plan",     "notice",    "south",    "sing",     "war",
+    "ground",  "fall",      "king",     "town",      "unit",     "figure",   "certain",
+    "field",   "travel",    "wood",     "fire",      "upon",
 };
 
 // Letter frequencies of English prose, for the long tail of rarer words.
 constexpr std::array<double, 26> kLetterWeights = {
-    8.2, 1.5, 2.8, 4.3, 12.7, 2.2, 2.0, 6.1, 7.0, 0.15, 0.77, 4.0, 2.4,  // a-m
-    6.7, 7.5, 1.9, 0.095, 6.0, 6.3, 9.1, 2.8, 0.98, 2.4, 0.15, 2.0, 0.074,  // n-z
+    8.2, 1.5, 2.8, 4.3,   12.7, 2.2, 2.0, 6.1, 7.0,  0.15, 0.77, 4.0, 2.4,    // a-m
+    6.7, 7.5, 1.9, 0.095, 6.0,  6.3, 9.1, 2.8, 0.98, 2.4,  0.15, 2.0, 0.074,  // n-z
 };
 
 enum class TextKind { English, Accented };
@@ -269,7 +261,9 @@ const Sample& sample(std::size_t size, TextKind kind = TextKind::English) {
     return *slot;
 }
 
-std::string size_name(std::size_t size) { return std::to_string(size / kMiB) + "MiB"; }
+std::string size_name(std::size_t size) {
+    return std::to_string(size / kMiB) + "MiB";
+}
 
 void set_throughput(benchmark::State& state, std::size_t plain_bytes) {
     state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(plain_bytes));
@@ -374,8 +368,7 @@ void base64_decode(benchmark::State& state, std::size_t size) {
 
 // Peak heap growth of one call, as counters: the ratio to the call's input and to the plain text,
 // and whether it keeps 4 × input + 1 MiB.
-void report_peak(benchmark::State& state, std::size_t peak, std::size_t input,
-                 std::size_t plain) {
+void report_peak(benchmark::State& state, std::size_t peak, std::size_t input, std::size_t plain) {
     state.counters["peak_MiB"] = double(peak) / double(kMiB);
     state.counters["peak_over_input"] = double(peak) / double(input);
     state.counters["peak_over_text"] = double(peak) / double(plain);
@@ -386,9 +379,9 @@ void encode_string(benchmark::State& state, std::size_t size, TextKind kind) {
     const std::string& text = sample(size, kind).text;
     std::size_t peak = 0;
     for (auto _ : state) {
-        const std::size_t baseline = restart_peak();
+        const std::size_t baseline = heap_counter::restart_peak();
         std::string printable = ORBEX::EncodeString(text, kKey1, kKey2);
-        peak = std::max(peak, peak_since(baseline));
+        peak = std::max(peak, heap_counter::peak_since(baseline));
         benchmark::DoNotOptimize(printable.data());
     }
     report_peak(state, peak, text.size(), text.size());
@@ -401,9 +394,9 @@ void decode_string(benchmark::State& state, std::size_t size, TextKind kind) {
     std::size_t peak = 0;
     bool round_trip = true;
     for (auto _ : state) {
-        const std::size_t baseline = restart_peak();
+        const std::size_t baseline = heap_counter::restart_peak();
         std::string decoded = ORBEX::DecodeString(printable, kKey1, kKey2);
-        peak = std::max(peak, peak_since(baseline));
+        peak = std::max(peak, heap_counter::peak_since(baseline));
         round_trip = round_trip && decoded.size() == text.size();
         benchmark::DoNotOptimize(decoded.data());
     }
@@ -425,11 +418,12 @@ struct CipherDeleter {
 using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextDeleter>;
 using Cipher = std::unique_ptr<EVP_CIPHER, CipherDeleter>;
 
-Cipher fetch_rc4() { return Cipher(EVP_CIPHER_fetch(nullptr, "RC4", nullptr)); }
+Cipher fetch_rc4() {
+    return Cipher(EVP_CIPHER_fetch(nullptr, "RC4", nullptr));
+}
 
 // RC4 over `in` into `out`; false when OpenSSL refuses.
-bool rc4(EVP_CIPHER_CTX* ctx, const EVP_CIPHER* cipher, bool encrypt, const Bytes& in,
-         Bytes& out) {
+bool rc4(EVP_CIPHER_CTX* ctx, const EVP_CIPHER* cipher, bool encrypt, const Bytes& in, Bytes& out) {
     int written = 0;
     int final_written = 0;
     return EVP_CipherInit_ex2(ctx, cipher, kRc4Key.data(), nullptr, encrypt ? 1 : 0, nullptr) ==
@@ -463,12 +457,16 @@ void rc4_run(benchmark::State& state, std::size_t size, bool encrypt) {
     set_throughput(state, plain.size());
 }
 
-void rc4_encode(benchmark::State& state, std::size_t size) { rc4_run(state, size, true); }
-void rc4_decode(benchmark::State& state, std::size_t size) { rc4_run(state, size, false); }
+void rc4_encode(benchmark::State& state, std::size_t size) {
+    rc4_run(state, size, true);
+}
+void rc4_decode(benchmark::State& state, std::size_t size) {
+    rc4_run(state, size, false);
+}
 
 // zlib deflate restricted to Huffman coding: the peer of the Huffman encoder.
 class HuffmanOnlyDeflater {
-public:
+  public:
     HuffmanOnlyDeflater() {
         ok_ = deflateInit2(&stream_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_HUFFMAN_ONLY) ==
               Z_OK;
@@ -492,13 +490,13 @@ public:
         return std::size_t(stream_.total_out);
     }
 
-private:
+  private:
     z_stream stream_{};
     bool ok_ = false;
 };
 
 class Inflater {
-public:
+  public:
     Inflater() { ok_ = inflateInit2(&stream_, 15) == Z_OK; }
     ~Inflater() {
         if (ok_) inflateEnd(&stream_);
@@ -517,7 +515,7 @@ public:
         return std::size_t(stream_.total_out);
     }
 
-private:
+  private:
     z_stream stream_{};
     bool ok_ = false;
 };
@@ -622,8 +620,8 @@ std::string bench_name(std::string_view stage, std::string_view impl, std::strin
 void register_benchmarks() {
     for (const std::size_t size : kSizes) {
         for (const Pairing& p : kPairings) {
-            for (const auto& [impl, bench] : {std::pair{p.ours, p.ours_bench},
-                                              std::pair{p.peer, p.peer_bench}}) {
+            for (const auto& [impl, bench] :
+                 {std::pair{p.ours, p.ours_bench}, std::pair{p.peer, p.peer_bench}}) {
                 benchmark::RegisterBenchmark(bench_name(p.stage, impl, size_name(size)).c_str(),
                                              bench, size)
                     ->Unit(benchmark::kMillisecond);
@@ -633,7 +631,8 @@ void register_benchmarks() {
     const std::pair<std::size_t, TextKind> inputs[] = {
         {kMiB, TextKind::English}, {16 * kMiB, TextKind::English}, {16 * kMiB, TextKind::Accented}};
     for (const auto& [size, kind] : inputs) {
-        const std::string suffix = size_name(size) + (kind == TextKind::Accented ? "_accented" : "");
+        const std::string suffix =
+            size_name(size) + (kind == TextKind::Accented ? "_accented" : "");
         benchmark::RegisterBenchmark(bench_name("EncodeString", "ORBEX", suffix).c_str(),
                                      encode_string, size, kind)
             ->Unit(benchmark::kMillisecond);
@@ -646,7 +645,7 @@ void register_benchmarks() {
 // The console reporter, plus the figures the summary needs: per benchmark the mean of its
 // repetitions when they are aggregated, else its single run.
 class SummaryReporter : public benchmark::BenchmarkReporter {
-public:
+  public:
     SummaryReporter() : console_(benchmark::ConsoleReporter::OO_Tabular) {}
 
     bool ReportContext(const Context& context) override {
@@ -677,7 +676,7 @@ public:
         print_peaks(GetOutputStream());
     }
 
-private:
+  private:
     struct Figures {
         benchmark::UserCounters counters;
         bool from_mean = false;
@@ -724,7 +723,8 @@ private:
                        "DecodeString is its printable text)\n";
                 out << std::left << std::setw(36) << "benchmark" << std::right << std::setw(10)
                     << "MiB" << std::setw(12) << "/ input" << std::setw(12) << "/ text"
-                    << std::setw(10) << "bound" << "\n";
+                    << std::setw(10) << "bound"
+                    << "\n";
                 header = true;
             }
             const auto* over_input = counter(name, "peak_over_input");
@@ -776,95 +776,4 @@ int main(int argc, char** argv) {
     if (standard != nullptr) OSSL_PROVIDER_unload(standard);
     if (legacy != nullptr) OSSL_PROVIDER_unload(legacy);
     return 0;
-}
-
-// --- Replacement operator new / delete ---------------------------------------------------------
-//
-// Every allocation carries a small header in front of it with the block's size and the address
-// malloc returned, so any form of delete (sized or not, aligned or not) can subtract exactly what
-// its new added.
-
-namespace {
-
-struct BlockHeader {
-    void* raw;
-    std::size_t size;
-};
-constexpr std::size_t kHeaderRoom = 16;
-static_assert(sizeof(BlockHeader) <= kHeaderRoom);
-
-void* counted_alloc(std::size_t size, std::size_t alignment) noexcept {
-    alignment = std::max(alignment, std::size_t(__STDCPP_DEFAULT_NEW_ALIGNMENT__));
-    void* raw = std::malloc(size + kHeaderRoom + alignment);
-    if (raw == nullptr) return nullptr;
-    const auto first = reinterpret_cast<std::uintptr_t>(raw) + kHeaderRoom;
-    const auto user = (first + alignment - 1) & ~std::uintptr_t(alignment - 1);
-    auto* header = reinterpret_cast<BlockHeader*>(user - sizeof(BlockHeader));
-    header->raw = raw;
-    header->size = size;
-    note_allocation(size);
-    return reinterpret_cast<void*>(user);
-}
-
-void counted_free(void* p) noexcept {
-    if (p == nullptr) return;
-    const auto* header =
-        reinterpret_cast<const BlockHeader*>(reinterpret_cast<std::uintptr_t>(p) -
-                                             sizeof(BlockHeader));
-    note_release(header->size);
-    std::free(header->raw);
-}
-
-void* counted_new(std::size_t size, std::size_t alignment) {
-    for (;;) {
-        if (void* p = counted_alloc(size, alignment)) return p;
-        const std::new_handler handler = std::get_new_handler();
-        if (handler == nullptr) throw std::bad_alloc();
-        handler();
-    }
-}
-
-void* counted_new_nothrow(std::size_t size, std::size_t alignment) noexcept {
-    try {
-        return counted_new(size, alignment);
-    } catch (...) {
-        return nullptr;
-    }
-}
-
-constexpr std::size_t kPlain = __STDCPP_DEFAULT_NEW_ALIGNMENT__;
-
-}  // namespace
-
-void* operator new(std::size_t n) { return counted_new(n, kPlain); }
-void* operator new[](std::size_t n) { return counted_new(n, kPlain); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-    return counted_new_nothrow(n, kPlain);
-}
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
-    return counted_new_nothrow(n, kPlain);
-}
-void* operator new(std::size_t n, std::align_val_t a) { return counted_new(n, std::size_t(a)); }
-void* operator new[](std::size_t n, std::align_val_t a) { return counted_new(n, std::size_t(a)); }
-void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
-    return counted_new_nothrow(n, std::size_t(a));
-}
-void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
-    return counted_new_nothrow(n, std::size_t(a));
-}
-void operator delete(void* p) noexcept { counted_free(p); }
-void operator delete[](void* p) noexcept { counted_free(p); }
-void operator delete(void* p, std::size_t) noexcept { counted_free(p); }
-void operator delete[](void* p, std::size_t) noexcept { counted_free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { counted_free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { counted_free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { counted_free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { counted_free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { counted_free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { counted_free(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
-    counted_free(p);
-}
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept {
-    counted_free(p);
 }

@@ -17,14 +17,13 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstdint>
-#include <cstdlib>
 #include <new>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "support/heap_counter.hpp"
 #include "syskit/orbex.hpp"
 #include "syskit/text.hpp"
 
@@ -50,38 +49,15 @@ constexpr std::size_t kTextSize = 16 * kMiB;
 constexpr std::string_view kKey1 = "memory key 1";
 constexpr std::string_view kKey2 = "memory key 2";
 
-// --- Heap accounting -------------------------------------------------------------------------
-
-std::atomic<std::size_t> g_live{0};
-std::atomic<std::size_t> g_peak{0};
-
-[[maybe_unused]] void note_allocation(std::size_t size) noexcept {
-    const std::size_t live = g_live.fetch_add(size, std::memory_order_relaxed) + size;
-    std::size_t peak = g_peak.load(std::memory_order_relaxed);
-    while (live > peak && !g_peak.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
-    }
+constexpr std::size_t bound(std::size_t input) {
+    return 4 * input + kMiB;
 }
-
-[[maybe_unused]] void note_release(std::size_t size) noexcept {
-    g_live.fetch_sub(size, std::memory_order_relaxed);
-}
-
-// Peak heap growth while `call` runs.
-template <class Call>
-std::size_t peak_growth(Call call) {
-    const std::size_t baseline = g_live.load(std::memory_order_relaxed);
-    g_peak.store(baseline, std::memory_order_relaxed);
-    call();
-    return g_peak.load(std::memory_order_relaxed) - baseline;
-}
-
-constexpr std::size_t bound(std::size_t input) { return 4 * input + kMiB; }
 
 // --- Texts -----------------------------------------------------------------------------------
 
 // SplitMix64: the same texts on every platform and standard library.
 class Random {
-public:
+  public:
     explicit Random(std::uint64_t seed) : state_(seed) {}
     std::uint64_t next() {
         std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
@@ -91,7 +67,7 @@ public:
     }
     std::size_t below(std::size_t n) { return std::size_t(next() % n); }
 
-private:
+  private:
     std::uint64_t state_;
 };
 
@@ -109,14 +85,14 @@ std::string exact_size(std::string text, std::size_t size) {
 // Words of English prose, most frequent first. A rank is drawn below a uniformly drawn rank, so
 // the first words dominate and the last are rare, and the Huffman stream compresses as on prose.
 constexpr std::string_view kWords[] = {
-    "the",   "of",    "and",   "to",     "a",      "in",    "is",     "that",  "it",
-    "was",   "for",   "on",    "are",    "as",     "with",  "they",   "at",    "be",
-    "this",  "have",  "from",  "or",     "one",    "had",   "by",     "word",  "but",
-    "not",   "what",  "all",   "were",   "when",   "your",  "can",    "said",  "there",
-    "use",   "each",  "which", "she",    "how",    "their", "will",   "other", "about",
-    "many",  "then",  "these", "would",  "make",   "like",  "time",   "look",  "write",
-    "people", "water", "number", "could", "first", "called", "find",  "long",  "quick",
-    "jump",  "zero",  "fox",   "lazy",   "vexing", "Queen", "Xavier", "jazz",  "Monday",
+    "the",    "of",    "and",    "to",    "a",      "in",     "is",     "that",  "it",
+    "was",    "for",   "on",     "are",   "as",     "with",   "they",   "at",    "be",
+    "this",   "have",  "from",   "or",    "one",    "had",    "by",     "word",  "but",
+    "not",    "what",  "all",    "were",  "when",   "your",   "can",    "said",  "there",
+    "use",    "each",  "which",  "she",   "how",    "their",  "will",   "other", "about",
+    "many",   "then",  "these",  "would", "make",   "like",   "time",   "look",  "write",
+    "people", "water", "number", "could", "first",  "called", "find",   "long",  "quick",
+    "jump",   "zero",  "fox",    "lazy",  "vexing", "Queen",  "Xavier", "jazz",  "Monday",
 };
 
 std::string prose(std::size_t size, bool accented, std::uint64_t seed) {
@@ -130,10 +106,17 @@ std::string prose(std::size_t size, bool accented, std::uint64_t seed) {
         std::string word(kWords[rank]);
         if (accented) {
             switch (rng.below(16)) {
-                case 0: word += "é"; break;
-                case 1: word.insert(0, "ü"); break;
-                case 2: word = "€" + std::to_string(rng.below(1000)); break;
-                default: break;
+                case 0:
+                    word += "é";
+                    break;
+                case 1:
+                    word.insert(0, "ü");
+                    break;
+                case 2:
+                    word = "€" + std::to_string(rng.below(1000));
+                    break;
+                default:
+                    break;
             }
         }
         if (rng.below(12) == 0) word += rng.below(4) == 0 ? "." : ",";
@@ -165,6 +148,7 @@ std::string every_character(std::size_t size, std::uint64_t seed) {
 struct TextCase {
     const char* name;
     std::string (*make)();
+    friend void PrintTo(const TextCase& v, std::ostream* os) { *os << v.name; }
 };
 
 const TextCase kCases[] = {
@@ -183,7 +167,7 @@ TEST_P(PeakHeapTest, EncodeAndDecodeStayWithinFourTimesTheirInputPlusOneMiB) {
 
     std::string printable;
     const std::size_t encode_peak =
-        peak_growth([&] { printable = ORBEX::EncodeString(text, kKey1, kKey2); });
+        heap_counter::peak_growth([&] { printable = ORBEX::EncodeString(text, kKey1, kKey2); });
     // The call must at least have allocated its result; anything less means the counting
     // allocator is not in use and the bound below would pass for nothing.
     ASSERT_GE(encode_peak, printable.size());
@@ -192,12 +176,11 @@ TEST_P(PeakHeapTest, EncodeAndDecodeStayWithinFourTimesTheirInputPlusOneMiB) {
 
     std::string decoded;
     const std::size_t decode_peak =
-        peak_growth([&] { decoded = ORBEX::DecodeString(printable, kKey1, kKey2); });
+        heap_counter::peak_growth([&] { decoded = ORBEX::DecodeString(printable, kKey1, kKey2); });
     ASSERT_EQ(decoded, text);
     ASSERT_GE(decode_peak, decoded.size());
     EXPECT_LE(decode_peak, bound(printable.size()))
-        << "DecodeString of " << printable.size() << " bytes peaked at " << decode_peak
-        << " bytes";
+        << "DecodeString of " << printable.size() << " bytes peaked at " << decode_peak << " bytes";
 
     RecordProperty("encode_peak_bytes", std::to_string(encode_peak));
     RecordProperty("decode_peak_bytes", std::to_string(decode_peak));
@@ -210,95 +193,3 @@ INSTANTIATE_TEST_SUITE_P(Texts, PeakHeapTest, testing::ValuesIn(kCases),
                          });
 
 }  // namespace
-
-// --- Replacement operator new / delete -------------------------------------------------------
-//
-// Each block carries a header with its size and the address malloc returned, so every form of
-// delete (sized or not, aligned or not) subtracts exactly what its new added.
-
-#if !SYSKIT_SANITIZED
-
-namespace {
-
-struct BlockHeader {
-    void* raw;
-    std::size_t size;
-};
-constexpr std::size_t kHeaderRoom = 16;
-static_assert(sizeof(BlockHeader) <= kHeaderRoom);
-constexpr std::size_t kPlain = __STDCPP_DEFAULT_NEW_ALIGNMENT__;
-
-void* counted_alloc(std::size_t size, std::size_t alignment) noexcept {
-    alignment = std::max(alignment, kPlain);
-    void* raw = std::malloc(size + kHeaderRoom + alignment);
-    if (raw == nullptr) return nullptr;
-    const auto first = reinterpret_cast<std::uintptr_t>(raw) + kHeaderRoom;
-    const auto user = (first + alignment - 1) & ~std::uintptr_t(alignment - 1);
-    auto* header = reinterpret_cast<BlockHeader*>(user - sizeof(BlockHeader));
-    header->raw = raw;
-    header->size = size;
-    note_allocation(size);
-    return reinterpret_cast<void*>(user);
-}
-
-void counted_free(void* p) noexcept {
-    if (p == nullptr) return;
-    const auto* header = reinterpret_cast<const BlockHeader*>(
-        reinterpret_cast<std::uintptr_t>(p) - sizeof(BlockHeader));
-    note_release(header->size);
-    std::free(header->raw);
-}
-
-void* counted_new(std::size_t size, std::size_t alignment) {
-    for (;;) {
-        if (void* p = counted_alloc(size, alignment)) return p;
-        const std::new_handler handler = std::get_new_handler();
-        if (handler == nullptr) throw std::bad_alloc();
-        handler();
-    }
-}
-
-void* counted_new_nothrow(std::size_t size, std::size_t alignment) noexcept {
-    try {
-        return counted_new(size, alignment);
-    } catch (...) {
-        return nullptr;
-    }
-}
-
-}  // namespace
-
-void* operator new(std::size_t n) { return counted_new(n, kPlain); }
-void* operator new[](std::size_t n) { return counted_new(n, kPlain); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-    return counted_new_nothrow(n, kPlain);
-}
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
-    return counted_new_nothrow(n, kPlain);
-}
-void* operator new(std::size_t n, std::align_val_t a) { return counted_new(n, std::size_t(a)); }
-void* operator new[](std::size_t n, std::align_val_t a) { return counted_new(n, std::size_t(a)); }
-void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
-    return counted_new_nothrow(n, std::size_t(a));
-}
-void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
-    return counted_new_nothrow(n, std::size_t(a));
-}
-void operator delete(void* p) noexcept { counted_free(p); }
-void operator delete[](void* p) noexcept { counted_free(p); }
-void operator delete(void* p, std::size_t) noexcept { counted_free(p); }
-void operator delete[](void* p, std::size_t) noexcept { counted_free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { counted_free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { counted_free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { counted_free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { counted_free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { counted_free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { counted_free(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
-    counted_free(p);
-}
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept {
-    counted_free(p);
-}
-
-#endif  // !SYSKIT_SANITIZED
