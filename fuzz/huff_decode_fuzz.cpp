@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto n = std::int32_t(stream.size());
     const std::int32_t byte_len = data[0] < 200 ? n : n + (int(data[0]) - 228);
     const auto actual = codec_test::run_codec(syskit::ORBEX::HuffDecodeByte, stream, byte_len);
-    const auto expected = codec_test::run_reference(&reference::Codec::huff_decode, stream, byte_len);
+    const auto expected =
+        codec_test::run_reference(&reference::Codec::huff_decode, stream, byte_len);
     if (!(actual == expected)) std::abort();
     return 0;
 }

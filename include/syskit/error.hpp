@@ -14,7 +14,7 @@ namespace syskit {
 
 // Base of every error a component raises.
 class Error : public std::runtime_error {
-public:
+  public:
     Error(std::int32_t number, std::string source, std::string description)
         : std::runtime_error(description),
           number_(number),
@@ -25,7 +25,7 @@ public:
     [[nodiscard]] const std::string& source() const noexcept { return source_; }
     [[nodiscard]] const std::string& description() const noexcept { return description_; }
 
-private:
+  private:
     std::int32_t number_;
     std::string source_;
     std::string description_;
@@ -39,26 +39,26 @@ inline constexpr std::int32_t kComponentErrorBase = -2147221504;
 
 // An array index outside its bounds, including reading past the end of a stream.
 class RangeError : public Error {
-public:
+  public:
     static constexpr std::int32_t kNumber = 9;
     RangeError() : Error(kNumber, kErrorSource, "Subscript out of range") {}
 };
 
 // A result beyond its integer width.
 class OverflowError : public Error {
-public:
+  public:
     static constexpr std::int32_t kNumber = 6;
     OverflowError() : Error(kNumber, kErrorSource, "Overflow") {}
 };
 
 class DivisionByZeroError : public Error {
-public:
+  public:
     static constexpr std::int32_t kNumber = 11;
     DivisionByZeroError() : Error(kNumber, kErrorSource, "Division by zero") {}
 };
 
 class OutOfMemoryError : public Error {
-public:
+  public:
     static constexpr std::int32_t kNumber = 7;
     OutOfMemoryError() : Error(kNumber, kErrorSource, "Out of memory") {}
 };

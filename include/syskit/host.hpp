@@ -30,7 +30,7 @@ void busy(Pointer pointer);
 
 // Installs hooks for the lifetime of a scope and puts the previous ones back afterwards.
 class ScopedHooks {
-public:
+  public:
     ScopedHooks(YieldHook yield_hook, ProgressHook progress_hook, BusyHook busy_hook)
         : yield_(set_yield_hook(std::move(yield_hook))),
           progress_(set_progress_hook(std::move(progress_hook))),
@@ -43,7 +43,7 @@ public:
     ScopedHooks(const ScopedHooks&) = delete;
     ScopedHooks& operator=(const ScopedHooks&) = delete;
 
-private:
+  private:
     YieldHook yield_;
     ProgressHook progress_;
     BusyHook busy_;

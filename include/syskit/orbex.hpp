@@ -30,7 +30,7 @@ inline constexpr std::int16_t kChecksumMismatch = 5;  // a Huffman stream's chec
 
 // Raised by the Huffman decoder for a stream whose identification is not "HE0" or "HE3".
 class IdentificationError : public Error {
-public:
+  public:
     static constexpr std::int32_t kNumber = kComponentErrorBase;
     IdentificationError()
         : Error(kNumber, "HuffmanDecode()",

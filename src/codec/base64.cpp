@@ -193,6 +193,8 @@ std::string EncodeStr64(std::span<const std::uint8_t> s, std::int16_t lineLength
     return codec::encode_base64(s, lineLength);
 }
 
-Bytes DecodeStr64(std::string_view s) { return codec::decode_base64(s); }
+Bytes DecodeStr64(std::string_view s) {
+    return codec::decode_base64(s);
+}
 
 }  // namespace syskit::ORBEX

@@ -25,7 +25,7 @@ constexpr std::int16_t kLineLength = 60;
 // Shows the busy pointer for the duration of a call. Restoring is explicit, where the call's
 // steps restore it; should an error leave the call while it is still shown, it is restored too.
 class BusyPointer {
-public:
+  public:
     BusyPointer() { host::busy(host::Pointer::Hourglass); }
     ~BusyPointer() {
         if (shown_) {
@@ -44,7 +44,7 @@ public:
         host::busy(host::Pointer::Default);
     }
 
-private:
+  private:
     bool shown_ = true;
 };
 

@@ -36,13 +36,13 @@ std::uint64_t thread_seed() {
 
 // Uniform doubles in [0, 1) from a xoshiro256** generator.
 class Uniform {
-public:
+  public:
     explicit Uniform(std::uint64_t seed) {
         for (auto& word : state_) word = splitmix64(seed);
     }
     double operator()() { return double(next() >> 11) * 0x1.0p-53; }
 
-private:
+  private:
     static std::uint64_t rotl(std::uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
     std::uint64_t next() {
         const std::uint64_t result = rotl(state_[1] * 5, 7) * 9;
@@ -60,13 +60,16 @@ private:
 
 Uniform clock_seeded_generator() {
     thread_local std::uint64_t calls = 0;
-    const auto ticks = std::uint64_t(std::chrono::high_resolution_clock::now().time_since_epoch().count());
+    const auto ticks =
+        std::uint64_t(std::chrono::high_resolution_clock::now().time_since_epoch().count());
     std::uint64_t mix = ticks ^ thread_seed();
     mix ^= splitmix64(mix) + ++calls;
     return Uniform(mix);
 }
 
-inline std::uint8_t random_byte(Uniform& r) { return std::uint8_t(std::floor(r() * 256)); }
+inline std::uint8_t random_byte(Uniform& r) {
+    return std::uint8_t(std::floor(r() * 256));
+}
 
 }  // namespace
 

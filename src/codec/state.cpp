@@ -15,8 +15,12 @@ CodecState& codec_state() noexcept {
 
 namespace syskit::ORBEX {
 
-std::int16_t& LastErrorCode() noexcept { return codec::codec_state().last_error_code; }
+std::int16_t& LastErrorCode() noexcept {
+    return codec::codec_state().last_error_code;
+}
 
-std::int16_t& LastProgress() noexcept { return codec::codec_state().last_progress; }
+std::int16_t& LastProgress() noexcept {
+    return codec::codec_state().last_progress;
+}
 
 }  // namespace syskit::ORBEX

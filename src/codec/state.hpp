@@ -34,8 +34,10 @@ struct CipherState {
     std::array<std::uint8_t, 3 * kSize3> t3;
     std::uint16_t i1, j1, i2, j2, i3, j3;
     std::uint8_t feedback;
-    std::array<std::uint16_t, 2 * kSize1> mod1 = make_remainders<std::uint16_t, kSize1, 2 * kSize1>();
-    std::array<std::uint8_t, 2 * kSize2 + 4> mod2 = make_remainders<std::uint8_t, kSize2, 2 * kSize2 + 4>();
+    std::array<std::uint16_t, 2 * kSize1> mod1 =
+        make_remainders<std::uint16_t, kSize1, 2 * kSize1>();
+    std::array<std::uint8_t, 2 * kSize2 + 4> mod2 =
+        make_remainders<std::uint8_t, kSize2, 2 * kSize2 + 4>();
     std::array<std::uint8_t, 431> mod3 = make_remainders<std::uint8_t, kSize3, 431>();
 };
 

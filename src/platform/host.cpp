@@ -19,13 +19,17 @@ Hooks& hooks() {
 
 }  // namespace
 
-YieldHook set_yield_hook(YieldHook hook) { return std::exchange(hooks().yield, std::move(hook)); }
+YieldHook set_yield_hook(YieldHook hook) {
+    return std::exchange(hooks().yield, std::move(hook));
+}
 
 ProgressHook set_progress_hook(ProgressHook hook) {
     return std::exchange(hooks().progress, std::move(hook));
 }
 
-BusyHook set_busy_hook(BusyHook hook) { return std::exchange(hooks().busy, std::move(hook)); }
+BusyHook set_busy_hook(BusyHook hook) {
+    return std::exchange(hooks().busy, std::move(hook));
+}
 
 void yield() {
     if (auto& hook = hooks().yield) hook();

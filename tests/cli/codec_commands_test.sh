@@ -353,7 +353,10 @@ case_output_file() {
 
 case_out_of_memory() {
     # A memory limit cannot be combined with the sanitizers' shadow memory.
-    ldd "$syskit" 2>/dev/null | grep -q 'lib[a-z]*san' && exit 77
+    # (ldd's output is read whole: with pipefail, a grep -q that stops early could fail the check.)
+    local libraries
+    libraries=$(ldd "$syskit" 2>/dev/null || true)
+    [[ $libraries =~ lib[a-z]*san ]] && exit 77
     truncate -s 512M huge
     printf 'kept' >existing
     (

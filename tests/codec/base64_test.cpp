@@ -12,12 +12,18 @@ namespace {
 using syskit::ORBEX::DecodeStr64;
 using syskit::ORBEX::EncodeStr64;
 
-Bytes bytes_of(std::string_view s) { return Bytes(s.begin(), s.end()); }
+Bytes bytes_of(std::string_view s) {
+    return Bytes(s.begin(), s.end());
+}
 
 TEST(Base64, StandardVectors) {
-    const std::pair<const char*, const char*> vectors[] = {
-        {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},        {"foo", "Zm9v"},
-        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}};
+    const std::pair<const char*, const char*> vectors[] = {{"", ""},
+                                                           {"f", "Zg=="},
+                                                           {"fo", "Zm8="},
+                                                           {"foo", "Zm9v"},
+                                                           {"foob", "Zm9vYg=="},
+                                                           {"fooba", "Zm9vYmE="},
+                                                           {"foobar", "Zm9vYmFy"}};
     for (const auto& [plain, encoded] : vectors) {
         EXPECT_EQ(EncodeStr64(bytes_of(plain), 60), encoded);
         EXPECT_EQ(DecodeStr64(encoded), bytes_of(strlen(encoded) < 4 ? "" : plain));
@@ -29,6 +35,9 @@ struct Lines {
     std::size_t bytes;
     std::vector<std::size_t> line_sizes;  // characters per line, CR LF excluded
     bool ends_with_break;
+    friend void PrintTo(const Lines& v, std::ostream* os) {
+        *os << "line length " << v.line_length << ", " << v.bytes << " bytes";
+    }
 };
 
 class Base64Lines : public testing::TestWithParam<Lines> {};
@@ -47,12 +56,11 @@ TEST_P(Base64Lines, BreakAfterTheLineLengthRoundedUpToGroups) {
     EXPECT_EQ(text, reference::encode_base64(Bytes(size, 0xA7), line_length));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Breaks, Base64Lines,
-    testing::Values(Lines{60, 45, {60}, true}, Lines{60, 46, {60, 4}, false},
-                    Lines{60, 44, {60}, false}, Lines{0, 18, {12, 12}, true},
-                    Lines{4, 10, {12, 4}, false}, Lines{9, 9, {12}, true},
-                    Lines{-5, 8, {12}, false}, Lines{61, 96, {64, 64}, true}));
+INSTANTIATE_TEST_SUITE_P(Breaks, Base64Lines,
+                         testing::Values(Lines{60, 45, {60}, true}, Lines{60, 46, {60, 4}, false},
+                                         Lines{60, 44, {60}, false}, Lines{0, 18, {12, 12}, true},
+                                         Lines{4, 10, {12, 4}, false}, Lines{9, 9, {12}, true},
+                                         Lines{-5, 8, {12}, false}, Lines{61, 96, {64, 64}, true}));
 
 TEST(Base64, LineCounterOverflowsOnlyPast32767) {
     const Bytes just_fits(3 * 8191, 1), too_many(3 * 8192, 1);
@@ -78,15 +86,16 @@ TEST(Base64, ReaderIsLenient) {
 
     EXPECT_EQ(DecodeStr64("QUJD"), bytes_of("ABC"));
     EXPECT_EQ(DecodeStr64("QUJ"), Bytes{});
-    EXPECT_EQ(DecodeStr64("QUJDRA"), bytes_of("ABC"));      // incomplete last group dropped
+    EXPECT_EQ(DecodeStr64("QUJDRA"), bytes_of("ABC"));  // incomplete last group dropped
     EXPECT_EQ(DecodeStr64("===="), Bytes{0});
-    EXPECT_EQ(DecodeStr64("QQ==QUJD"), bytes_of("AABC"));   // decoding goes on after padding
-    EXPECT_EQ(DecodeStr64("QU=D"), bytes_of("A@"));  // "=" in third place drops byte 3
+    EXPECT_EQ(DecodeStr64("QQ==QUJD"), bytes_of("AABC"));  // decoding goes on after padding
+    EXPECT_EQ(DecodeStr64("QU=D"), bytes_of("A@"));        // "=" in third place drops byte 3
 }
 
 TEST(Base64, RandomDataAgainstTheModel) {
     std::mt19937 rng(21);
-    const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/== \r\n\t.";
+    const char alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/== \r\n\t.";
     for (int trial = 0; trial < 500; ++trial) {
         const Bytes data = random_bytes(rng, rng() % 400);
         const auto line_length = std::int16_t(int(rng() % 80) - 10);

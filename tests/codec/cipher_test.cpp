@@ -31,6 +31,9 @@ Bytes model_encipher(const Bytes& k1, const Bytes& k2, Bytes data) {
 
 struct Keys {
     std::string key1, key2;
+    friend void PrintTo(const Keys& v, std::ostream* os) {
+        *os << v.key1.size() << "+" << v.key2.size() << " key characters";
+    }
 };
 
 class CipherAgainstModel : public testing::TestWithParam<Keys> {};
@@ -40,7 +43,8 @@ TEST_P(CipherAgainstModel, SameCiphertextAndDecipheringRestores) {
     const Bytes plain = random_bytes(rng, 20'000);
     const auto& [key1, key2] = GetParam();
     const Bytes cipher = encipher(key1, key2, plain);
-    EXPECT_EQ(cipher, model_encipher(syskit::text::to_ansi(key1), syskit::text::to_ansi(key2), plain));
+    EXPECT_EQ(cipher,
+              model_encipher(syskit::text::to_ansi(key1), syskit::text::to_ansi(key2), plain));
 
     Bytes back = cipher;
     SetKey(key1, key2);
@@ -51,7 +55,8 @@ TEST_P(CipherAgainstModel, SameCiphertextAndDecipheringRestores) {
 INSTANTIATE_TEST_SUITE_P(
     Keys, CipherAgainstModel,
     testing::Values(Keys{"k", ""}, Keys{"secret", "pepper"}, Keys{std::string(600, 'x') + "y", "z"},
-                    Keys{"Schlüssel €", std::string(40, '\xC3') + "\xA9"},  // non-ASCII, invalid UTF-8
+                    Keys{"Schlüssel €",
+                         std::string(40, '\xC3') + "\xA9"},  // non-ASCII, invalid UTF-8
                     Keys{std::string("\0\1\2", 3), std::string(32767, 'q')}));
 
 TEST(Cipher, FnORBEXFollowsAnyFeedbackSequence) {
@@ -108,8 +113,9 @@ TEST(Cipher, FailedSetKeyLeavesTheStateTheModelLeaves) {
         std::string key1, key2;
         std::int32_t error;
     };
-    for (const Failure& f : {Failure{"", "x", syskit::DivisionByZeroError::kNumber},
-                             Failure{"k", std::string(32768, 'x'), syskit::OverflowError::kNumber}}) {
+    for (const Failure& f :
+         {Failure{"", "x", syskit::DivisionByZeroError::kNumber},
+          Failure{"k", std::string(32768, 'x'), syskit::OverflowError::kNumber}}) {
         reference::Codec model;
         model.set_key({'f', 'i', 'r', 's', 't'}, {'2'});
         for (int i = 0; i < 10; ++i) model.encode_byte(std::uint8_t(i));

@@ -47,6 +47,7 @@ const std::string kText = "Attack at dawn. Bring the maps — and the €100 cof
 struct NamedText {
     const char* name;
     std::string text;
+    friend void PrintTo(const NamedText& v, std::ostream* os) { *os << v.name; }
 };
 
 class ContainerRoundTrip : public testing::TestWithParam<NamedText> {};
@@ -65,7 +66,8 @@ TEST_P(ContainerRoundTrip, DecodesToTheTextAndHasTheDocumentedLayout) {
     EXPECT_EQ(c[c.size() - 1], c[n - 1]);
 
     std::size_t start = 0;
-    for (std::size_t at; (at = printable.find("\r\n", start)) != std::string::npos; start = at + 2) {
+    for (std::size_t at; (at = printable.find("\r\n", start)) != std::string::npos;
+         start = at + 2) {
         EXPECT_EQ(at - start, 60u);
     }
     EXPECT_LE(printable.size() - start, 60u);
@@ -82,7 +84,8 @@ std::string all_code_page_characters() {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, ContainerRoundTrip,
-    testing::Values(NamedText{"Empty", ""}, NamedText{"OneCharacter", "a"}, NamedText{"Sentence", kText},
+    testing::Values(NamedText{"Empty", ""}, NamedText{"OneCharacter", "a"},
+                    NamedText{"Sentence", kText},
                     NamedText{"AllCodePageCharacters", all_code_page_characters()},
                     NamedText{"SpansReportPoints", std::string(70'000, 'z') + "!"},
                     NamedText{"Nuls", std::string(3000, '\0')}),
@@ -112,10 +115,11 @@ TEST(Container, RejectionsReturnEmptyAndSetError33) {
         std::string text, key1, key2;
         bool accepted;
     } cases[] = {
-        {printable, "k1", "k2", true},  {joined, "k1", "k2", true},   {spaced, "k1", "k2", true},
-        {printable, "k2", "k2", false}, {printable, "k1", "", false}, {printable, "k1", "k3", false},
-        {cut, "k1", "k2", false},       {"", "k1", "k2", false},      {"QUJ", "k1", "k2", false},
-        {"!!!! ....", "k1", "k2", false},
+        {printable, "k1", "k2", true}, {joined, "k1", "k2", true},
+        {spaced, "k1", "k2", true},    {printable, "k2", "k2", false},
+        {printable, "k1", "", false},  {printable, "k1", "k3", false},
+        {cut, "k1", "k2", false},      {"", "k1", "k2", false},
+        {"QUJ", "k1", "k2", false},    {"!!!! ....", "k1", "k2", false},
     };
     for (const Case& c : cases) {
         LastErrorCode() = 0;
@@ -135,8 +139,8 @@ TEST(Container, EndingFollowsTheContainerLength) {
         const std::string p = compose("abc", dummy_of_length(n), "k", "");
         return p.substr(p.size() - 2);
     };
-    EXPECT_EQ(ending(69), "\r\n");  // 90 bytes: two full lines
-    EXPECT_EQ(ending(40), "==");    // 61 = 3 × 20 + 1
+    EXPECT_EQ(ending(69), "\r\n");      // 90 bytes: two full lines
+    EXPECT_EQ(ending(40), "==");        // 61 = 3 × 20 + 1
     EXPECT_EQ(ending(41).back(), '=');  // 62 = 3 × 20 + 2
     EXPECT_NE(ending(41), "==");
 }

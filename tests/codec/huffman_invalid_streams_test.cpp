@@ -21,6 +21,7 @@ struct Malformed {
     const char* name;
     const char* stream;
     std::int32_t error;
+    friend void PrintTo(const Malformed& v, std::ostream* os) { *os << v.name; }
 };
 
 class MalformedStream : public testing::TestWithParam<Malformed> {};
@@ -29,7 +30,8 @@ TEST_P(MalformedStream, RaisesItsErrorAndLeavesTheBuffer) {
     const Bytes stream = hex(GetParam().stream);
     const Outcome o = run_codec(HuffDecodeByte, stream, std::int32_t(stream.size()));
     EXPECT_EQ(o.error, GetParam().error);
-    EXPECT_EQ(o, run_reference(&reference::Codec::huff_decode, stream, std::int32_t(stream.size())));
+    EXPECT_EQ(o,
+              run_reference(&reference::Codec::huff_decode, stream, std::int32_t(stream.size())));
 
     Bytes buffer = stream;
     try {
@@ -42,13 +44,13 @@ TEST_P(MalformedStream, RaisesItsErrorAndLeavesTheBuffer) {
 INSTANTIATE_TEST_SUITE_P(
     Decoder, MalformedStream,
     testing::Values(
-        Malformed{"Empty", "", kRange},
-        Malformed{"ThreeBytes", "48 45 30", kRange},
+        Malformed{"Empty", "", kRange}, Malformed{"ThreeBytes", "48 45 30", kRange},
         Malformed{"UnknownFormatDigit", "48 45 37 0D 00 00", kIdentification},
         Malformed{"NoIdentification", "00 00 00 00 60 03 00 00 00 03 00", kIdentification},
         Malformed{"HeaderCut", "48 45 33 0D 60 03 00 00 00 03", kRange},
         Malformed{"NegativeLength", "48 45 33 0D 00 FF FF FF FF 02 00 61 01 62 01 02 02", kRange},
-        Malformed{"MostNegativeLength", "48 45 33 0D 00 00 00 00 80 02 00 61 01 62 01 02 02", kOverflow},
+        Malformed{"MostNegativeLength", "48 45 33 0D 00 00 00 00 80 02 00 61 01 62 01 02 02",
+                  kOverflow},
         Malformed{"TableCut", "48 45 33 0D 60 03 00 00 00 03 00 61 02 62 02 63", kRange},
         Malformed{"CodeBitsCut", "48 45 33 0D 60 03 00 00 00 02 00 61 08 62 08 FF", kRange},
         // Code bits ending on a byte boundary still fetch the byte after them.
@@ -97,8 +99,11 @@ TEST(CodeTable, MoreThan512NodesIsARangeError) {
 TEST(CodeTable, LastListingWinsAndAPrefixHidesTheLongerCode) {
     // b is listed with 2 bits, then with 1: it keeps 1. The code bits, in value order: a "0",
     // b "1", c "10" — and c lies behind b, so "10" reads as b, a.
-    const Bytes s = make_stream({{'a', 1}, {'b', 2}, {'b', 1}, {'c', 2}}, "0" "1" "10", 6,
-                                {0x1A});  // payload bits 0 1 0 1 1 0
+    const Bytes s = make_stream({{'a', 1}, {'b', 2}, {'b', 1}, {'c', 2}},
+                                "0"
+                                "1"
+                                "10",
+                                6, {0x1A});  // payload bits 0 1 0 1 1 0
     const Outcome o = run_codec(HuffDecodeByte, s, std::int32_t(s.size()));
     EXPECT_EQ(o, run_reference(&reference::Codec::huff_decode, s, std::int32_t(s.size())));
     EXPECT_EQ(std::string(o.result.begin(), o.result.end()), "ababba");
@@ -148,9 +153,8 @@ TEST(Truncation, PayloadCutReturnsTheWholeCodesHeaderCutFails) {
 // Every prefix of valid streams, and streams with random damage, behave exactly as the model.
 TEST(DamagedStreams, MatchTheModelExactly) {
     std::mt19937 rng(7);
-    const std::vector<Bytes> inputs = {
-        random_bytes(rng, 40, 4), random_bytes(rng, 200, 30), random_bytes(rng, 30'000, 12),
-        fibonacci_bytes(16, rng)};
+    const std::vector<Bytes> inputs = {random_bytes(rng, 40, 4), random_bytes(rng, 200, 30),
+                                       random_bytes(rng, 30'000, 12), fibonacci_bytes(16, rng)};
     for (const Bytes& input : inputs) {
         Bytes stream = input;
         syskit::ORBEX::HuffEncodeByte(stream, std::int32_t(stream.size()));
@@ -169,8 +173,9 @@ TEST(DamagedStreams, MatchTheModelExactly) {
             const int flips = 1 + int(rng() % 4);
             for (int f = 0; f < flips; ++f) {
                 // Mostly the header, table and code bits, where damage changes the tree.
-                const std::size_t at = rng() % 2 ? rng() % std::min<std::size_t>(damaged.size(), 600)
-                                                 : rng() % damaged.size();
+                const std::size_t at = rng() % 2
+                                           ? rng() % std::min<std::size_t>(damaged.size(), 600)
+                                           : rng() % damaged.size();
                 damaged[at] = std::uint8_t(rng());
             }
             damaged[2] = '3';
@@ -191,7 +196,7 @@ TEST(ArbitraryCodeTables, MatchTheModelExactly) {
         stream.push_back(std::uint8_t(entries));
         stream.push_back(0);
         for (int e = 0; e < entries; ++e) {
-            stream.push_back(std::uint8_t(rng() % 16));              // values collide often
+            stream.push_back(std::uint8_t(rng() % 16));  // values collide often
             stream.push_back(std::uint8_t(rng() % 8 == 0 ? rng() % 40 : rng() % 6));
         }
         const Bytes tail = random_bytes(rng, rng() % 2000);

@@ -15,6 +15,7 @@ using syskit::ORBEX::HuffEncodeString;
 struct Example {
     const char* text;
     const char* stream;
+    friend void PrintTo(const Example& v, std::ostream* os) { *os << '"' << v.text << '"'; }
 };
 
 class HuffmanExample : public testing::TestWithParam<Example> {};
@@ -53,6 +54,7 @@ TEST(HuffmanText, CharactersBecomeCodePageBytesAndBack) {
 struct Generated {
     const char* name;
     std::function<Bytes(std::mt19937&)> make;
+    friend void PrintTo(const Generated& v, std::ostream* os) { *os << v.name; }
 };
 
 class HuffmanAgainstModel : public testing::TestWithParam<Generated> {};
@@ -69,7 +71,8 @@ TEST_P(HuffmanAgainstModel, SameStreamSameEventsAndRoundTrip) {
         const auto stream_len = std::int32_t(actual.result.size());
         const Outcome decoded_expected =
             run_reference(&reference::Codec::huff_decode, expected.result, stream_len, start);
-        const Outcome decoded = run_codec(syskit::ORBEX::HuffDecodeByte, actual.result, stream_len, start);
+        const Outcome decoded =
+            run_codec(syskit::ORBEX::HuffDecodeByte, actual.result, stream_len, start);
         ASSERT_EQ(decoded, decoded_expected);
         ASSERT_EQ(decoded.result, input);
         EXPECT_EQ(decoded.last_error_code, 0);
@@ -81,22 +84,27 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         Generated{"OneByte", [](std::mt19937&) { return Bytes{42}; }},
         Generated{"TwoValues", [](std::mt19937& r) { return random_bytes(r, 1001, 2); }},
-        Generated{"AllByteValues", [](std::mt19937&) {
+        Generated{"AllByteValues",
+                  [](std::mt19937&) {
                       Bytes b(256 * 40);
                       for (std::size_t i = 0; i < b.size(); ++i) b[i] = std::uint8_t(i * 7);
                       return b;
                   }},
-        Generated{"UniformAroundReportPoints", [](std::mt19937& r) { return random_bytes(r, 10001, 200); }},
+        Generated{"UniformAroundReportPoints",
+                  [](std::mt19937& r) { return random_bytes(r, 10001, 200); }},
         Generated{"SmallAlphabetLong", [](std::mt19937& r) { return random_bytes(r, 250'000, 5); }},
-        Generated{"TextLike", [](std::mt19937& r) {
-                      const std::string words[] = {"the ", "codec ", "of ", "a ", "key, ", "text.\r\n"};
+        Generated{"TextLike",
+                  [](std::mt19937& r) {
+                      const std::string words[] = {"the ", "codec ", "of ",
+                                                   "a ",   "key, ",  "text.\r\n"};
                       std::string s;
                       while (s.size() < 180'000) s += words[r() % 6];
                       return Bytes(s.begin(), s.end());
                   }},
         // Counts in Fibonacci proportions give codes up to 24 bits deep.
         Generated{"DeepCodes", [](std::mt19937& r) { return fibonacci_bytes(25, r); }},
-        Generated{"IncompressibleIsStored", [](std::mt19937& r) { return random_bytes(r, 30'000); }}),
+        Generated{"IncompressibleIsStored",
+                  [](std::mt19937& r) { return random_bytes(r, 30'000); }}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(HuffmanRoundTrip, RandomLengthsAndAlphabets) {

@@ -277,7 +277,8 @@ void Codec::huff_decode(Bytes& buffer, std::int32_t n) {
     if (n < 4) throw RangeError();
     // Bytes 0, 1 and 3 are all read before they are compared.
     const std::uint8_t tag[] = {byte(0), byte(1), byte(3)};
-    if (tag[0] != 'H' || tag[1] != 'E' || tag[2] != '\r') throw syskit::ORBEX::IdentificationError();
+    if (tag[0] != 'H' || tag[1] != 'E' || tag[2] != '\r')
+        throw syskit::ORBEX::IdentificationError();
     if (byte(2) == '0') {
         Bytes result;
         for (std::int32_t i = 4; i < n; ++i) result.push_back(byte(i));

@@ -2,7 +2,6 @@
 // running the real codec and the reference model side by side.
 #pragma once
 
-
 #include <algorithm>
 #include <cstdint>
 #include <random>
@@ -23,15 +22,20 @@ using syskit::Bytes;
 
 // Records the calling thread's yields, progress calls and busy pointer changes while alive.
 class Recorder {
-public:
+  public:
     Recorder()
-        : hooks_([this] { events.push_back({true, 0}); },
-                 [this](float p) { events.push_back({false, p}); },
-                 [this](syskit::host::Pointer p) { pointers.push_back(int(p)); }) {}
+        : hooks_(
+              [this] {
+                  events.push_back({true, 0});
+              },
+              [this](float p) {
+                  events.push_back({false, p});
+              },
+              [this](syskit::host::Pointer p) { pointers.push_back(int(p)); }) {}
     Events events;
     std::vector<int> pointers;
 
-private:
+  private:
     syskit::host::ScopedHooks hooks_;
 };
 
@@ -75,9 +79,10 @@ struct Outcome {
 };
 
 inline std::ostream& operator<<(std::ostream& os, const Outcome& o) {
-    os << "{error " << o.error << ", " << o.result.size() << " bytes, last error " << o.last_error_code
-       << ", events:";
-    for (const auto& e : o.events) os << (e.is_yield ? " y" : " p") << (e.is_yield ? "" : std::to_string(int(e.percent)));
+    os << "{error " << o.error << ", " << o.result.size() << " bytes, last error "
+       << o.last_error_code << ", events:";
+    for (const auto& e : o.events)
+        os << (e.is_yield ? " y" : " p") << (e.is_yield ? "" : std::to_string(int(e.percent)));
     return os << "}";
 }
 

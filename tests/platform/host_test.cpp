@@ -15,10 +15,12 @@ TEST(HostHooks, SilentUntilInstalledAndRestoredAfterScope) {
     EXPECT_NO_THROW(busy(Pointer::Hourglass));
 
     std::vector<float> outer, inner;
-    ScopedHooks a(nullptr, [&](float p) { outer.push_back(p); }, nullptr);
+    ScopedHooks a(
+        nullptr, [&](float p) { outer.push_back(p); }, nullptr);
     progress(1);
     {
-        ScopedHooks b(nullptr, [&](float p) { inner.push_back(p); }, nullptr);
+        ScopedHooks b(
+            nullptr, [&](float p) { inner.push_back(p); }, nullptr);
         progress(2);
         std::thread([] { progress(99); }).join();  // another thread has its own, silent, hooks
     }

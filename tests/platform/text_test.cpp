@@ -20,9 +20,9 @@ TEST(CodePage, EveryByteRoundTrips) {
 
 TEST(CodePage, TableRows) {
     const std::pair<std::uint8_t, char32_t> rows[] = {
-        {0x41, U'A'},     {0x80, U'€'},     {0x81, U'\u0081'}, {0x8D, U'\u008D'}, {0x8F, U'\u008F'},
-        {0x90, U'\u0090'}, {0x92, U'’'},    {0x9D, U'\u009D'}, {0x9F, U'Ÿ'},      {0xA0, U'\u00A0'},
-        {0xE9, U'é'},     {0xFF, U'ÿ'}};
+        {0x41, U'A'},      {0x80, U'€'},      {0x81, U'\u0081'}, {0x8D, U'\u008D'},
+        {0x8F, U'\u008F'}, {0x90, U'\u0090'}, {0x92, U'’'},      {0x9D, U'\u009D'},
+        {0x9F, U'Ÿ'},      {0xA0, U'\u00A0'}, {0xE9, U'é'},      {0xFF, U'ÿ'}};
     for (const auto& [byte, ch] : rows) {
         EXPECT_EQ(ansi_char(byte), ch);
         EXPECT_EQ(ansi_byte(ch), byte);
@@ -34,14 +34,14 @@ TEST(CodePage, TableRows) {
 
 TEST(CodePage, IllFormedUtf8BecomesOneReplacementPerMaximalSubpart) {
     const std::pair<std::string, std::string> cases[] = {
-        {"a\x80z", "a?z"},                  // stray continuation byte
-        {"a\xC3", "a?"},                    // truncated at the end
-        {"\xC0\xAF", "??"},                 // overlong lead: each byte on its own
-        {"\xE2\x82", "?"},                  // truncated three-byte sequence: one subpart
+        {"a\x80z", "a?z"},   // stray continuation byte
+        {"a\xC3", "a?"},     // truncated at the end
+        {"\xC0\xAF", "??"},  // overlong lead: each byte on its own
+        {"\xE2\x82", "?"},   // truncated three-byte sequence: one subpart
         {"\xE2\x82z", "?z"},
-        {"\xED\xA0\x80", "???"},            // encoded surrogate
-        {"\xF0\x9F\x98\x80!", "?!"},        // valid, but outside the code page
-        {"\xF4\x90\x80\x80", "????"},       // beyond U+10FFFF
+        {"\xED\xA0\x80", "???"},       // encoded surrogate
+        {"\xF0\x9F\x98\x80!", "?!"},   // valid, but outside the code page
+        {"\xF4\x90\x80\x80", "????"},  // beyond U+10FFFF
         {"\xFF\xFE", "??"},
         {"caf\xC3\xA9 \xE2\x82\xAC", "caf\xE9 \x80"},
     };

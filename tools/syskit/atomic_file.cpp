@@ -63,14 +63,17 @@ void set_pending(const std::string& temp_path) {
     g_pending = 1;
 }
 
-void clear_pending() { g_pending = 0; }
+void clear_pending() {
+    g_pending = 0;
+}
 
 // Six random letters and digits. Exclusive creation makes the name safe; randomness only keeps
 // concurrent runs from colliding.
 std::string random_part() {
     static std::mt19937_64 generator = [] {
-        std::seed_seq seed{std::uint64_t(std::random_device{}()), std::uint64_t(::getpid()),
-                           std::uint64_t(std::chrono::steady_clock::now().time_since_epoch().count())};
+        std::seed_seq seed{
+            std::uint64_t(std::random_device{}()), std::uint64_t(::getpid()),
+            std::uint64_t(std::chrono::steady_clock::now().time_since_epoch().count())};
         return std::mt19937_64(seed);
     }();
     static constexpr std::string_view kAlphabet =
@@ -84,8 +87,8 @@ std::string random_part() {
 // Makes the directory entry of a renamed file durable. Best effort: some file systems cannot
 // sync a directory, and the data itself is already on disk.
 void sync_directory(const std::string& directory) {
-    const int fd = ::open(directory.empty() ? "." : directory.c_str(),
-                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     ::fsync(fd);
     ::close(fd);
@@ -152,7 +155,9 @@ AtomicOutputFile::AtomicOutputFile(std::string path)
     if (exists) ::fchmod(fd_, st.st_mode & 0777);
 }
 
-AtomicOutputFile::~AtomicOutputFile() { discard(); }
+AtomicOutputFile::~AtomicOutputFile() {
+    discard();
+}
 
 void AtomicOutputFile::write(std::string_view data) {
     if (const int err = write_fully(fd_, data); err != 0) {

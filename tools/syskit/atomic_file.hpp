@@ -18,7 +18,7 @@
 namespace syskit::cli {
 
 class AtomicOutputFile {
-public:
+  public:
     // Creates the temporary file next to `path` (exclusively, mode 0666 less the umask).
     explicit AtomicOutputFile(std::string path);
     // Removes the temporary file unless the output was committed.
@@ -32,11 +32,11 @@ public:
     // Flushes the data to disk and renames the temporary file over the destination.
     void commit();
 
-private:
+  private:
     void discard() noexcept;
 
-    std::string path_;       // as the user named it, for messages
-    std::string target_;     // the file replaced: path_, or the file a symbolic link points to
+    std::string path_;    // as the user named it, for messages
+    std::string target_;  // the file replaced: path_, or the file a symbolic link points to
     std::string temp_path_;
     int fd_ = -1;
 };

@@ -15,8 +15,8 @@
 #include <string>
 #include <string_view>
 
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <CLI/CLI.hpp>
 
 #include "atomic_file.hpp"
 #include "command.hpp"
@@ -78,8 +78,8 @@ struct Keys {
 std::string read_key_file(const KeySource& source) {
     std::string key = read_input(source.file, kMaxKeyFileSize);
     if (key.size() > kMaxKeyFileSize) {
-        throw usage_failure(fmt::format("{} file {} is larger than 1 MiB", source.name,
-                                        input_name(source.file)));
+        throw usage_failure(
+            fmt::format("{} file {} is larger than 1 MiB", source.name, input_name(source.file)));
     }
     if (key.ends_with("\r\n")) {
         key.resize(key.size() - 2);
@@ -105,20 +105,21 @@ Keys resolve_keys(const CodecOptions& options) {
     };
     Keys keys{resolve(options.key1), options.key2.given() ? resolve(options.key2) : ""};
     if (keys.key1.empty()) {
-        throw usage_failure(options.key1.file_option->count() > 0
-                                ? fmt::format("key1 file {} holds an empty key",
-                                              input_name(options.key1.file))
-                                : std::string("key1 must not be empty"));
+        throw usage_failure(
+            options.key1.file_option->count() > 0
+                ? fmt::format("key1 file {} holds an empty key", input_name(options.key1.file))
+                : std::string("key1 must not be empty"));
     }
     if (const std::size_t n = text::char_count(keys.key2); n > kMaxKey2Characters) {
-        throw usage_failure(fmt::format("key2 has {} characters; at most {} are allowed", n,
-                                        kMaxKey2Characters));
+        throw usage_failure(
+            fmt::format("key2 has {} characters; at most {} are allowed", n, kMaxKey2Characters));
     }
     return keys;
 }
 
 Failure codec_failure(const Error& error) {
-    return Failure(kExitCodecError, fmt::format("error {}: {}", error.number(), error.description()));
+    return Failure(kExitCodecError,
+                   fmt::format("error {}: {}", error.number(), error.description()));
 }
 
 std::string encode(std::string input, const Keys& keys, bool binary) {
@@ -192,9 +193,9 @@ int run(const CodecOptions& options) {
 }
 
 void add_key_options(CLI::App& command, KeySource& key, std::string_view value_help) {
-    key.value_option = command.add_option(fmt::format("--{}", key.name), key.value,
-                                          std::string(value_help))
-                           ->type_name("KEY");
+    key.value_option =
+        command.add_option(fmt::format("--{}", key.name), key.value, std::string(value_help))
+            ->type_name("KEY");
     key.file_option =
         command
             .add_option(fmt::format("--{}-file", key.name), key.file,
@@ -217,7 +218,8 @@ void add_codec_command(CLI::App& app, Commands& commands, Direction direction) {
                  : "Decode printable text made by 'syskit encode' back into the text, under the "
                    "same two keys");
     add_key_options(*command, options->key1, "First key (required, not empty)");
-    add_key_options(*command, options->key2, "Second key (default: empty; at most 32767 characters)");
+    add_key_options(*command, options->key2,
+                    "Second key (default: empty; at most 32767 characters)");
     command->add_option("-i,--input", options->input, "Read from FILE instead of standard input")
         ->type_name("FILE");
     command

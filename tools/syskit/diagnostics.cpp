@@ -7,7 +7,9 @@
 
 namespace syskit::cli {
 
-Failure usage_failure(const std::string& message) { return Failure(kExitUsage, message); }
+Failure usage_failure(const std::string& message) {
+    return Failure(kExitUsage, message);
+}
 
 Failure io_failure(std::string_view what, int errno_value) {
     return Failure(kExitFailed,

@@ -19,11 +19,12 @@ inline constexpr int kExitUsage = 2;   // the command line is wrong
 
 // A command that cannot finish. The message is one line, without the command prefix.
 class Failure : public std::runtime_error {
-public:
-    Failure(int status, const std::string& message) : std::runtime_error(message), status_(status) {}
+  public:
+    Failure(int status, const std::string& message)
+        : std::runtime_error(message), status_(status) {}
     [[nodiscard]] int status() const noexcept { return status_; }
 
-private:
+  private:
     int status_;
 };
 

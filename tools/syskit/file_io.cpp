@@ -19,7 +19,7 @@ constexpr std::size_t kReadChunk = std::size_t(1) << 16;
 
 // Closes a descriptor the reader opened itself.
 class FdCloser {
-public:
+  public:
     explicit FdCloser(int fd) : fd_(fd) {}
     ~FdCloser() {
         if (fd_ >= 0) ::close(fd_);
@@ -27,7 +27,7 @@ public:
     FdCloser(const FdCloser&) = delete;
     FdCloser& operator=(const FdCloser&) = delete;
 
-private:
+  private:
     int fd_;
 };
 
@@ -90,6 +90,8 @@ void write_stdout(std::string_view data) {
     }
 }
 
-void prepare_file_output() { std::signal(SIGXFSZ, SIG_IGN); }
+void prepare_file_output() {
+    std::signal(SIGXFSZ, SIG_IGN);
+}
 
 }  // namespace syskit::cli

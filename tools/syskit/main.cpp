@@ -8,8 +8,8 @@
 #include <new>
 #include <string>
 
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <CLI/CLI.hpp>
 
 #include "command.hpp"
 #include "diagnostics.hpp"
@@ -22,8 +22,8 @@ using namespace syskit::cli;
 // "syskit" or "syskit <command>", as far as the command line got.
 std::string command_prefix(const CLI::App& app) {
     const auto selected = app.get_subcommands();
-    return selected.empty() ? app.get_name() : fmt::format("{} {}", app.get_name(),
-                                                            selected.front()->get_name());
+    return selected.empty() ? app.get_name()
+                            : fmt::format("{} {}", app.get_name(), selected.front()->get_name());
 }
 
 // The parser's message, except for a word that is not a command: the parser would only say that

@@ -38,13 +38,14 @@ bool ProgressBar::wanted(std::size_t input_size) {
 
 ProgressBar::ProgressBar(std::string label) : label_(std::move(label)) {
     const std::size_t columns = terminal_columns();
-    const std::size_t room = columns > label_.size() + kDecorationWidth
-                                 ? columns - label_.size() - kDecorationWidth
-                                 : 0;
+    const std::size_t room =
+        columns > label_.size() + kDecorationWidth ? columns - label_.size() - kDecorationWidth : 0;
     width_ = std::clamp(room, kMinBarWidth, kMaxBarWidth);
 }
 
-ProgressBar::~ProgressBar() { finish(); }
+ProgressBar::~ProgressBar() {
+    finish();
+}
 
 void ProgressBar::update(float percent) {
     if (finished_ || !(percent >= 0.0f)) return;  // also drops NaN

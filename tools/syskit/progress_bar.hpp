@@ -13,7 +13,7 @@
 namespace syskit::cli {
 
 class ProgressBar {
-public:
+  public:
     // Work on inputs of this size or more shows a bar.
     static constexpr std::size_t kMinInputSize = std::size_t(1) << 20;
 
@@ -34,7 +34,7 @@ public:
     // Erases the bar from the terminal and ignores later updates. Safe to call more than once.
     void finish();
 
-private:
+  private:
     std::string label_;
     std::size_t width_;      // number of cells in the bar
     int shown_ = -1;         // percentage on screen, -1 when nothing is drawn
