@@ -15,7 +15,7 @@
 #include <numeric>
 
 #include "codec/progress.hpp"
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(SYSKIT_PORTABLE)
 #include "codec/cipher_x86_64.hpp"
 #define SYSKIT_ORBEX_X86_64 1
 #endif

@@ -91,6 +91,24 @@ INSTANTIATE_TEST_SUITE_P(
                     NamedText{"Nuls", std::string(3000, '\0')}),
     [](const auto& p) { return std::string(p.param.name); });
 
+// Random texts over the whole code page, random keys (non-ASCII and longer than the schedule
+// reads included) and lengths from empty to several report intervals.
+TEST(Container, RandomTextsAndKeysRoundTrip) {
+    std::mt19937 rng(2024);
+    const auto random_text = [&](std::size_t n, unsigned alphabet) {
+        return syskit::text::from_ansi(random_bytes(rng, n, alphabet));
+    };
+    for (int trial = 0; trial < 40; ++trial) {
+        const std::size_t length = trial % 8 == 0 ? rng() % 40'000 : rng() % 700;
+        const std::string text = random_text(length, trial % 3 == 0 ? 3 : 256);
+        const std::string key1 = random_text(1 + rng() % 600, 256);
+        const std::string key2 = random_text(rng() % 40, 256);
+        LastErrorCode() = 0;
+        ASSERT_EQ(DecodeString(EncodeString(text, key1, key2), key1, key2), text) << trial;
+        ASSERT_EQ(LastErrorCode(), 0);
+    }
+}
+
 TEST(Container, SameTextTwiceGivesDifferentForms) {
     EXPECT_NE(EncodeString(kText, "k", ""), EncodeString(kText, "k", ""));
 }
