@@ -22,6 +22,7 @@
 #include <openssl/provider.h>
 #include <zlib.h>
 #include "support/heap_counter.hpp"
+#include "support/sample_text.hpp"
 
 #include <algorithm>
 #include <array>
@@ -60,187 +61,9 @@ constexpr std::size_t heap_bound(std::size_t input) {
     return 4 * input + kMiB;
 }
 
-// --- Synthetic English text ------------------------------------------------------------------
+// --- Synthetic English text: tests/support/sample_text.hpp ---------------------------------
 
-// SplitMix64: a fixed, portable generator, so every platform and standard library builds the
-// same text from the same seed.
-class SplitMix64 {
-  public:
-    explicit SplitMix64(std::uint64_t seed) : state_(seed) {}
-    std::uint64_t next() {
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    // Uniform in [0, 1).
-    double uniform() { return double(next() >> 11) * 0x1.0p-53; }
-    // Uniform in [lo, hi].
-    std::size_t between(std::size_t lo, std::size_t hi) {
-        return lo + std::size_t(uniform() * double(hi - lo + 1));
-    }
-    bool chance(double p) { return uniform() < p; }
-
-  private:
-    std::uint64_t state_;
-};
-
-// Picks an index with probability proportional to its weight.
-class WeightedChoice {
-  public:
-    explicit WeightedChoice(const std::vector<double>& weights) {
-        double total = 0;
-        for (const double w : weights) cumulative_.push_back(total += w);
-        for (double& c : cumulative_) c /= total;
-    }
-    std::size_t pick(SplitMix64& rng) const {
-        const auto it = std::upper_bound(cumulative_.begin(), cumulative_.end(), rng.uniform());
-        return std::min(std::size_t(it - cumulative_.begin()), cumulative_.size() - 1);
-    }
-
-  private:
-    std::vector<double> cumulative_;
-};
-
-// Common English words, most frequent first.
-constexpr std::string_view kVocabulary[] = {
-    "the",     "of",        "and",      "to",        "a",        "in",       "is",
-    "that",    "it",        "was",      "for",       "on",       "are",      "as",
-    "with",    "his",       "they",     "I",         "at",       "be",       "this",
-    "have",    "from",      "or",       "one",       "had",      "by",       "not",
-    "but",     "what",      "all",      "were",      "we",       "when",     "your",
-    "can",     "said",      "there",    "use",       "an",       "each",     "which",
-    "she",     "do",        "how",      "their",     "if",       "will",     "up",
-    "other",   "about",     "out",      "many",      "then",     "them",     "these",
-    "so",      "some",      "her",      "would",     "make",     "like",     "him",
-    "into",    "time",      "has",      "look",      "two",      "more",     "write",
-    "go",      "see",       "number",   "no",        "way",      "could",    "people",
-    "my",      "than",      "first",    "water",     "been",     "call",     "who",
-    "its",     "now",       "find",     "long",      "down",     "day",      "did",
-    "get",     "come",      "made",     "may",       "part",     "over",     "new",
-    "after",   "only",      "little",   "work",      "know",     "place",    "year",
-    "live",    "me",        "back",     "give",      "most",     "very",     "good",
-    "man",     "think",     "say",      "great",     "where",    "help",     "through",
-    "much",    "before",    "line",     "right",     "too",      "mean",     "old",
-    "any",     "same",      "tell",     "boy",       "follow",   "came",     "want",
-    "show",    "also",      "around",   "form",      "three",    "small",    "set",
-    "put",     "end",       "does",     "another",   "well",     "large",    "must",
-    "big",     "even",      "such",     "because",   "turn",     "here",     "why",
-    "ask",     "went",      "men",      "read",      "need",     "land",     "different",
-    "home",    "us",        "move",     "try",       "kind",     "hand",     "picture",
-    "again",   "change",    "off",      "play",      "spell",    "air",      "away",
-    "animal",  "house",     "point",    "page",      "letter",   "mother",   "answer",
-    "found",   "study",     "still",    "learn",     "should",   "world",    "high",
-    "every",   "near",      "add",      "food",      "between",  "own",      "below",
-    "country", "plant",     "last",     "school",    "father",   "keep",     "tree",
-    "never",   "start",     "city",     "earth",     "eye",      "light",    "thought",
-    "head",    "under",     "story",    "saw",       "left",     "few",      "while",
-    "along",   "might",     "close",    "something", "seem",     "next",     "hard",
-    "open",    "example",   "begin",    "life",      "always",   "those",    "both",
-    "paper",   "together",  "got",      "group",     "often",    "run",      "important",
-    "until",   "children",  "side",     "feet",      "car",      "mile",     "night",
-    "walk",    "white",     "sea",      "began",     "grow",     "took",     "river",
-    "four",    "carry",     "state",    "once",      "book",     "hear",     "stop",
-    "without", "second",    "later",    "miss",      "idea",     "enough",   "eat",
-    "face",    "watch",     "far",      "really",    "almost",   "let",      "above",
-    "girl",    "sometimes", "mountain", "cut",       "young",    "talk",     "soon",
-    "list",    "song",      "being",    "leave",     "family",   "body",     "music",
-    "color",   "stand",     "sun",      "question",  "fish",     "area",     "mark",
-    "dog",     "horse",     "birds",    "problem",   "complete", "room",     "knew",
-    "since",   "ever",      "piece",    "told",      "usually",  "friends",  "easy",
-    "heard",   "order",     "red",      "door",      "sure",     "become",   "top",
-    "ship",    "across",    "today",    "during",    "short",    "better",   "best",
-    "however", "low",       "hours",    "black",     "products", "happened", "whole",
-    "measure", "remember",  "early",    "waves",     "reached",  "listen",   "wind",
-    "rock",    "space",     "covered",  "fast",      "several",  "hold",     "himself",
-    "toward",  "five",      "step",     "morning",   "passed",   "vowel",    "true",
-    "hundred", "against",   "pattern",  "numeral",   "table",    "north",    "slowly",
-    "money",   "map",       "farm",     "pulled",    "draw",     "voice",    "seen",
-    "cold",    "cried",     "plan",     "notice",    "south",    "sing",     "war",
-    "ground",  "fall",      "king",     "town",      "unit",     "figure",   "certain",
-    "field",   "travel",    "wood",     "fire",      "upon",
-};
-
-// Letter frequencies of English prose, for the long tail of rarer words.
-constexpr std::array<double, 26> kLetterWeights = {
-    8.2, 1.5, 2.8, 4.3,   12.7, 2.2, 2.0, 6.1, 7.0,  0.15, 0.77, 4.0, 2.4,    // a-m
-    6.7, 7.5, 1.9, 0.095, 6.0,  6.3, 9.1, 2.8, 0.98, 2.4,  0.15, 2.0, 0.074,  // n-z
-};
-
-enum class TextKind { English, Accented };
-
-// A deterministic English-like text of exactly `size` bytes of UTF-8. The accented kind puts
-// "é", "ü" and "€" into some words and prices, so the text is no longer its own code-page form.
-std::string make_text(std::size_t size, TextKind kind) {
-    SplitMix64 rng(0x5EED'0BE5'2024'0001ull + std::uint64_t(kind));
-    std::vector<double> word_weights;
-    for (std::size_t rank = 0; rank < std::size(kVocabulary); ++rank) {
-        word_weights.push_back(1.0 / (double(rank) + 2.7));  // Zipf–Mandelbrot
-    }
-    const WeightedChoice words(word_weights);
-    const WeightedChoice letters(std::vector<double>(kLetterWeights.begin(), kLetterWeights.end()));
-    const bool accented = kind == TextKind::Accented;
-
-    std::string out;
-    out.reserve(size + 256);
-    std::string word;
-    std::size_t column = 0;
-    auto emit = [&](const std::string& w) {
-        if (column > 0 && column + 1 + w.size() > 72) {
-            out += '\n';
-            column = 0;
-        } else if (column > 0) {
-            out += ' ';
-            ++column;
-        }
-        out += w;
-        column += w.size();
-    };
-
-    while (out.size() < size) {
-        const std::size_t sentences = rng.between(3, 8);
-        for (std::size_t s = 0; s < sentences; ++s) {
-            const std::size_t length = rng.between(5, 24);
-            for (std::size_t k = 0; k < length; ++k) {
-                if (rng.chance(0.015)) {
-                    word = (accented && rng.chance(0.5) ? "€" : "") +
-                           std::to_string(rng.between(1, 2000));
-                } else if (rng.chance(0.18)) {
-                    word.clear();
-                    const std::size_t n = rng.between(3, 11);
-                    for (std::size_t c = 0; c < n; ++c) word += char('a' + letters.pick(rng));
-                } else {
-                    word = kVocabulary[words.pick(rng)];
-                }
-                if (accented && word.size() > 3 && rng.chance(0.08)) {
-                    const std::size_t at = rng.between(1, word.size() - 2);
-                    if (word[at] >= 'a' && word[at] <= 'z') {
-                        word.replace(at, 1, rng.chance(0.5) ? "é" : "ü");
-                    }
-                }
-                if ((k == 0 || rng.chance(0.03)) && word[0] >= 'a' && word[0] <= 'z') {
-                    word[0] = char(word[0] - 'a' + 'A');
-                }
-                if (k + 1 < length && rng.chance(0.07)) word += rng.chance(0.85) ? "," : ";";
-                if (k + 1 == length) {
-                    const double p = rng.uniform();
-                    word += p < 0.86 ? "." : p < 0.94 ? "?" : p < 0.97 ? "!" : ":";
-                }
-                if (rng.chance(0.01)) word = "\"" + word + "\"";
-                emit(word);
-            }
-        }
-        out += "\n\n";
-        column = 0;
-    }
-
-    // Cut to exactly `size` bytes on a character boundary, padding with spaces.
-    std::size_t cut = size;
-    while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
-    out.resize(cut);
-    out.resize(size, ' ');
-    return out;
-}
+using sample_text::TextKind;
 
 // --- Inputs ----------------------------------------------------------------------------------
 
@@ -255,7 +78,7 @@ const Sample& sample(std::size_t size, TextKind kind = TextKind::English) {
     auto& slot = cache[{size, kind}];
     if (!slot) {
         slot = std::make_unique<Sample>();
-        slot->text = make_text(size, kind);
+        slot->text = sample_text::make_text(size, kind);
         slot->bytes = syskit::text::to_ansi(slot->text);
     }
     return *slot;

@@ -180,11 +180,8 @@ void code_bytes(CipherState& c, std::span<std::uint8_t> bytes) {
     if (bytes.empty()) return;
     x86_64::Registers r{c.i1, c.j1, c.i2, c.j2, c.i3, c.feedback};
     Loop(c, r, bytes.data(), bytes.data() + bytes.size());  // keeps c.j3 current itself
-    c.i1 = std::uint16_t(r.i1);
-    c.j1 = std::uint16_t(r.j1);
-    c.i2 = std::uint16_t(r.i2);
-    c.j2 = std::uint16_t(r.j2);
-    c.i3 = std::uint16_t(r.i3);
+    store_cursors(
+        c, {unsigned(r.i1), unsigned(r.j1), unsigned(r.i2), unsigned(r.j2), unsigned(r.i3), c.j3});
     c.feedback = std::uint8_t(r.feedback);
 }
 

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "support/heap_counter.hpp"
+#include "support/sample_text.hpp"
 #include "syskit/orbex.hpp"
 #include "syskit/text.hpp"
 
@@ -55,94 +56,21 @@ constexpr std::size_t bound(std::size_t input) {
 
 // --- Texts -----------------------------------------------------------------------------------
 
-// SplitMix64: the same texts on every platform and standard library.
-class Random {
-  public:
-    explicit Random(std::uint64_t seed) : state_(seed) {}
-    std::uint64_t next() {
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    std::size_t below(std::size_t n) { return std::size_t(next() % n); }
-
-  private:
-    std::uint64_t state_;
-};
-
-// Cuts `text` to exactly `size` bytes on a character boundary, padding with spaces.
-std::string exact_size(std::string text, std::size_t size) {
-    std::size_t cut = std::min(size, text.size());
-    while (cut > 0 && cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
-        --cut;
-    }
-    text.resize(cut);
-    text.resize(size, ' ');
-    return text;
-}
-
-// Words of English prose, most frequent first. A rank is drawn below a uniformly drawn rank, so
-// the first words dominate and the last are rare, and the Huffman stream compresses as on prose.
-constexpr std::string_view kWords[] = {
-    "the",    "of",    "and",    "to",    "a",      "in",     "is",     "that",  "it",
-    "was",    "for",   "on",     "are",   "as",     "with",   "they",   "at",    "be",
-    "this",   "have",  "from",   "or",    "one",    "had",    "by",     "word",  "but",
-    "not",    "what",  "all",    "were",  "when",   "your",   "can",    "said",  "there",
-    "use",    "each",  "which",  "she",   "how",    "their",  "will",   "other", "about",
-    "many",   "then",  "these",  "would", "make",   "like",   "time",   "look",  "write",
-    "people", "water", "number", "could", "first",  "called", "find",   "long",  "quick",
-    "jump",   "zero",  "fox",    "lazy",  "vexing", "Queen",  "Xavier", "jazz",  "Monday",
-};
-
-std::string prose(std::size_t size, bool accented, std::uint64_t seed) {
-    Random rng(seed);
-    std::string out;
-    out.reserve(size + 64);
-    std::size_t column = 0;
-    while (out.size() < size) {
-        std::size_t rank = rng.below(std::size(kWords));
-        rank = rng.below(rank + 1);
-        std::string word(kWords[rank]);
-        if (accented) {
-            switch (rng.below(16)) {
-                case 0:
-                    word += "é";
-                    break;
-                case 1:
-                    word.insert(0, "ü");
-                    break;
-                case 2:
-                    word = "€" + std::to_string(rng.below(1000));
-                    break;
-                default:
-                    break;
-            }
-        }
-        if (rng.below(12) == 0) word += rng.below(4) == 0 ? "." : ",";
-        if (column + word.size() > 72) {
-            out += '\n';
-            column = 0;
-        } else if (column > 0) {
-            out += ' ';
-            ++column;
-        }
-        out += word;
-        column += word.size();
-    }
-    return exact_size(std::move(out), size);
-}
-
-// Every code-page character in uniform mix: a text that does not compress.
-std::string every_character(std::size_t size, std::uint64_t seed) {
-    Random rng(seed);
+// Every code-page character in uniform mix: a text that does not compress. Cut to exactly `size`
+// bytes on a character boundary.
+std::string every_character(std::size_t size) {
+    std::uint64_t state = 3;
     std::string out;
     Bytes chunk(4096);
     while (out.size() < size) {
-        for (auto& b : chunk) b = std::uint8_t(rng.next() >> 56);
+        for (auto& b : chunk) b = std::uint8_t((state = state * 6364136223846793005ull + 1) >> 56);
         out += syskit::text::from_ansi(chunk);
     }
-    return exact_size(std::move(out), size);
+    std::size_t cut = size;
+    while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
+    out.resize(cut);
+    out.resize(size, ' ');
+    return out;
 }
 
 struct TextCase {
@@ -152,9 +80,11 @@ struct TextCase {
 };
 
 const TextCase kCases[] = {
-    {"EnglishAscii", [] { return prose(kTextSize, false, 1); }},
-    {"AccentedMixedWithEuroSign", [] { return prose(kTextSize, true, 2); }},
-    {"EveryCodePageCharacterUncompressible", [] { return every_character(kTextSize, 3); }},
+    {"EnglishAscii",
+     [] { return sample_text::make_text(kTextSize, sample_text::TextKind::English); }},
+    {"AccentedMixedWithEuroSign",
+     [] { return sample_text::make_text(kTextSize, sample_text::TextKind::Accented); }},
+    {"EveryCodePageCharacterUncompressible", [] { return every_character(kTextSize); }},
 };
 
 class PeakHeapTest : public testing::TestWithParam<TextCase> {};

@@ -21,7 +21,9 @@ void note_allocation(std::size_t size) noexcept {
     }
 }
 
-void note_release(std::size_t size) noexcept { g_live.fetch_sub(size, std::memory_order_relaxed); }
+void note_release(std::size_t size) noexcept {
+    g_live.fetch_sub(size, std::memory_order_relaxed);
+}
 
 }  // namespace
 
@@ -67,9 +69,8 @@ void* counted_alloc(std::size_t size, std::size_t alignment) noexcept {
 
 void counted_free(void* p) noexcept {
     if (p == nullptr) return;
-    const auto* header =
-        reinterpret_cast<const BlockHeader*>(reinterpret_cast<std::uintptr_t>(p) -
-                                             sizeof(BlockHeader));
+    const auto* header = reinterpret_cast<const BlockHeader*>(reinterpret_cast<std::uintptr_t>(p) -
+                                                              sizeof(BlockHeader));
     note_release(header->size);
     std::free(header->raw);
 }
@@ -95,32 +96,60 @@ constexpr std::size_t kPlain = __STDCPP_DEFAULT_NEW_ALIGNMENT__;
 
 }  // namespace
 
-void* operator new(std::size_t n) { return counted_new(n, kPlain); }
-void* operator new[](std::size_t n) { return counted_new(n, kPlain); }
+void* operator new(std::size_t n) {
+    return counted_new(n, kPlain);
+}
+void* operator new[](std::size_t n) {
+    return counted_new(n, kPlain);
+}
 void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
     return counted_new_nothrow(n, kPlain);
 }
 void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
     return counted_new_nothrow(n, kPlain);
 }
-void* operator new(std::size_t n, std::align_val_t a) { return counted_new(n, std::size_t(a)); }
-void* operator new[](std::size_t n, std::align_val_t a) { return counted_new(n, std::size_t(a)); }
+void* operator new(std::size_t n, std::align_val_t a) {
+    return counted_new(n, std::size_t(a));
+}
+void* operator new[](std::size_t n, std::align_val_t a) {
+    return counted_new(n, std::size_t(a));
+}
 void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
     return counted_new_nothrow(n, std::size_t(a));
 }
 void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
     return counted_new_nothrow(n, std::size_t(a));
 }
-void operator delete(void* p) noexcept { counted_free(p); }
-void operator delete[](void* p) noexcept { counted_free(p); }
-void operator delete(void* p, std::size_t) noexcept { counted_free(p); }
-void operator delete[](void* p, std::size_t) noexcept { counted_free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { counted_free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { counted_free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { counted_free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { counted_free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { counted_free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { counted_free(p); }
+void operator delete(void* p) noexcept {
+    counted_free(p);
+}
+void operator delete[](void* p) noexcept {
+    counted_free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    counted_free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    counted_free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    counted_free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    counted_free(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+    counted_free(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept {
+    counted_free(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+    counted_free(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+    counted_free(p);
+}
 void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
     counted_free(p);
 }
