@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 #include <numeric>
 
 #include "codec/progress.hpp"
@@ -61,9 +60,9 @@ inline unsigned step(CipherState& c, Cursors& k, unsigned feedback) {
     std::uint16_t* t1 = c.t1.data();
     std::uint8_t* t2 = c.t2.data();
     std::uint8_t* t3 = c.t3.data();
-    const std::uint16_t* kMod1 = c.mod1.data();
-    const std::uint8_t* kMod2 = c.mod2.data();
-    const std::uint8_t* kMod3 = c.mod3.data();
+    const std::uint16_t* mod1 = c.mod1.data();
+    const std::uint8_t* mod2 = c.mod2.data();
+    const std::uint8_t* mod3 = c.mod3.data();
 
     // Independent of the feedback byte: the i cursors, their entries and the partial j sums.
     k.i1 = k.i1 + 1 == kSize1 ? 0 : k.i1 + 1;
@@ -72,27 +71,27 @@ inline unsigned step(CipherState& c, Cursors& k, unsigned feedback) {
     const unsigned vi1 = t1[k.i1];
     const unsigned vi2 = t2[k.i2];
     const unsigned vi3 = t3[k.i3];
-    const std::uint16_t* row1 = t1 + kMod1[vi1 + k.j1];
-    const std::uint8_t* row2 = t2 + kMod2[vi2 + k.j2];
-    const std::uint8_t* row3 = t3 + kMod3[vi3 + k.j3];
+    const std::uint16_t* row1 = t1 + mod1[vi1 + k.j1];
+    const std::uint8_t* row2 = t2 + mod2[vi2 + k.j2];
+    const std::uint8_t* row3 = t3 + mod3[vi3 + k.j3];
 
     // First table: j1 = (T1[i1] + j1 + F) mod 463, swap, r1 = T1[T1[i1] + T1[j1]] mod 256.
     const unsigned vj1 = row1[feedback];
-    k.j1 = kMod1[unsigned(row1 - t1) + feedback];
+    k.j1 = mod1[unsigned(row1 - t1) + feedback];
     t1[k.i1] = t1[k.i1 + kSize1] = std::uint16_t(vj1);
     t1[k.j1] = t1[k.j1 + kSize1] = std::uint16_t(vi1);
     const unsigned r1 = reinterpret_cast<const std::uint8_t*>(t1 + vi1)[2 * vj1];
 
     // Second table, driven by r1.
     const unsigned vj2 = row2[r1];
-    k.j2 = kMod2[unsigned(row2 - t2) + r1];
+    k.j2 = mod2[unsigned(row2 - t2) + r1];
     t2[k.i2] = t2[k.i2 + kSize2] = t2[k.i2 + 2 * kSize2] = std::uint8_t(vj2);
     t2[k.j2] = t2[k.j2 + kSize2] = t2[k.j2 + 2 * kSize2] = std::uint8_t(vi2);
     const unsigned r2 = t2[vi2 + vj2];
 
     // Third table, driven by r2.
     const unsigned vj3 = row3[r2];
-    k.j3 = kMod3[unsigned(row3 - t3) + r2];
+    k.j3 = mod3[unsigned(row3 - t3) + r2];
     t3[k.i3] = t3[k.i3 + kSize3] = t3[k.i3 + 2 * kSize3] = std::uint8_t(vj3);
     t3[k.j3] = t3[k.j3 + kSize3] = t3[k.j3 + 2 * kSize3] = std::uint8_t(vi3);
     const unsigned r3 = t3[vi3 + vj3];

@@ -8,8 +8,6 @@
 // Memory: the stream is compressed straight into the container's buffer behind room for the
 // longest dummy block, the cipher works in place, and an ASCII text is compressed from the
 // caller's own bytes, so a call holds the text, the container and the printable form at most.
-#include <limits>
-
 #include "codec/base64.hpp"
 #include "codec/cipher.hpp"
 #include "codec/huffman.hpp"
@@ -48,23 +46,6 @@ class BusyPointer {
     bool shown_ = true;
 };
 
-std::int32_t checked_length(std::size_t size) {
-    if (size > std::size_t(std::numeric_limits<std::int32_t>::max())) throw OverflowError();
-    return std::int32_t(size);
-}
-
-// Compresses the text into `container` behind kMaxDummy bytes of room.
-void compress_into(codec::CodecState& state, std::string_view text, Bytes& container) {
-    if (text::is_ascii(text)) {
-        const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-        codec::huffman_encode(state, std::span(bytes, text.size()), checked_length(text.size()),
-                              container, kMaxDummy);
-    } else {
-        const Bytes bytes = text::to_ansi(text);
-        codec::huffman_encode(state, bytes, checked_length(bytes.size()), container, kMaxDummy);
-    }
-}
-
 }  // namespace
 
 std::string EncodeString(std::string_view Text, std::string_view key1, std::string_view key2) {
@@ -72,7 +53,7 @@ std::string EncodeString(std::string_view Text, std::string_view key1, std::stri
     BusyPointer busy;
 
     Bytes container;
-    compress_into(state, Text, container);
+    codec::huffman_encode_text(state, Text, container, kMaxDummy);
     // RandomDummy re-keys the cipher, so it comes before SetKey.
     const Bytes dummy = RandomDummy();
     const std::size_t n = dummy.size();
@@ -116,7 +97,7 @@ std::string DecodeString(std::string_view Text, std::string_view key1, std::stri
 
     const auto payload = std::span(container).subspan(std::size_t(n), std::size_t(size - 2 - n));
     std::string decoded;
-    codec::huffman_decode(state, payload, checked_length(payload.size()), decoded);
+    codec::huffman_decode(state, payload, codec::checked_length(payload.size()), decoded);
     Bytes().swap(container);  // release the container before the text grows into UTF-8
     text::ansi_to_utf8_in_place(decoded);
     UpdateStatus(0);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "codec/state.hpp"
 #include "syskit/text.hpp"
@@ -41,6 +42,14 @@ inline std::uint8_t xor_bytes(const std::uint8_t* p, std::size_t n) {
 // the caller. Reaching past the end of `buffer` raises RangeError.
 void huffman_encode(CodecState& state, std::span<const std::uint8_t> buffer, std::int32_t byte_len,
                     Bytes& out, std::size_t front = 0);
+
+// A byte count as the streams' 32-bit signed length; OverflowError beyond it.
+std::int32_t checked_length(std::size_t size);
+
+// Compresses a UTF-8 text, as code-page bytes, like huffman_encode. An ASCII text is its own
+// code-page form and is compressed from the caller's bytes without a copy.
+void huffman_encode_text(CodecState& state, std::string_view text, Bytes& out,
+                         std::size_t front = 0);
 
 // Decompresses the stream in the first `byte_len` bytes of `buffer` into `out` (replaced only on
 // success). Out is Bytes or std::string.

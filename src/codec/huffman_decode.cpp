@@ -303,9 +303,8 @@ template void huffman_decode(CodecState&, std::span<const std::uint8_t>, std::in
 namespace syskit::ORBEX {
 
 std::string HuffDecodeString(std::span<const std::uint8_t> Text) {
-    if (Text.size() > std::size_t(std::numeric_limits<std::int32_t>::max())) throw OverflowError();
     std::string decoded;
-    codec::huffman_decode(codec::codec_state(), Text, std::int32_t(Text.size()), decoded);
+    codec::huffman_decode(codec::codec_state(), Text, codec::checked_length(Text.size()), decoded);
     text::ansi_to_utf8_in_place(decoded);
     return decoded;
 }

@@ -248,26 +248,29 @@ void huffman_encode(CodecState& state, std::span<const std::uint8_t> buffer, std
     out.resize(front + stream_size);
 }
 
+std::int32_t checked_length(std::size_t size) {
+    if (size > std::size_t(std::numeric_limits<std::int32_t>::max())) throw OverflowError();
+    return std::int32_t(size);
+}
+
+void huffman_encode_text(CodecState& state, std::string_view text, Bytes& out, std::size_t front) {
+    if (text::is_ascii(text)) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+        huffman_encode(state, std::span(bytes, text.size()), checked_length(text.size()), out,
+                       front);
+    } else {
+        const Bytes bytes = text::to_ansi(text);
+        huffman_encode(state, bytes, checked_length(bytes.size()), out, front);
+    }
+}
+
 }  // namespace syskit::codec
 
 namespace syskit::ORBEX {
 
 Bytes HuffEncodeString(std::string_view Text) {
-    auto& state = codec::codec_state();
     Bytes stream;
-    if (text::is_ascii(Text)) {
-        // An ASCII text is its own code-page form.
-        if (Text.size() > std::size_t(std::numeric_limits<std::int32_t>::max()))
-            throw OverflowError();
-        const auto* bytes = reinterpret_cast<const std::uint8_t*>(Text.data());
-        codec::huffman_encode(state, std::span(bytes, Text.size()), std::int32_t(Text.size()),
-                              stream);
-    } else {
-        const Bytes bytes = text::to_ansi(Text);
-        if (bytes.size() > std::size_t(std::numeric_limits<std::int32_t>::max()))
-            throw OverflowError();
-        codec::huffman_encode(state, bytes, std::int32_t(bytes.size()), stream);
-    }
+    codec::huffman_encode_text(codec::codec_state(), Text, stream);
     return stream;
 }
 
