@@ -9,7 +9,8 @@ packages=(
   clang libclang-rt-14-dev                  # libFuzzer targets and their sanitizer runtime
   libgtest-dev libgmock-dev                 # unit tests
   libbenchmark-dev libssl-dev zlib1g-dev    # benchmarks and the peers they are measured against
-  libcli11-dev libfmt-dev                   # command-line tool
+  libcli11-dev libfmt-dev nlohmann-json3-dev  # command-line tool (options, messages, JSON output)
+  gcc-multilib g++-multilib                 # the 32-bit x86 build (i386 preset)
   bsdutils                                  # `script`: runs the tool on a pseudo-terminal in tests
 )
 
