@@ -10,7 +10,8 @@ packages=(
   libgtest-dev libgmock-dev                 # unit tests
   libbenchmark-dev libssl-dev zlib1g-dev    # benchmarks and the peers they are measured against
   libcli11-dev libfmt-dev nlohmann-json3-dev  # command-line tool (options, messages, JSON output)
-  gcc-multilib g++-multilib                 # the 32-bit x86 build (i386 preset)
+  gcc-multilib g++-multilib googletest      # the 32-bit x86 build (i386 preset), GoogleTest from source
+  qemu-user                                 # runs its tests where the kernel cannot run 32-bit programs
   bsdutils                                  # `script`: runs the tool on a pseudo-terminal in tests
 )
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine and passes every test: the debug build's tests, the same tests
-# under AddressSanitizer and UndefinedBehaviorSanitizer, a short run of every fuzzer, the
-# optimised build (with the benchmarks), and an installed-package check. Warnings are errors.
+# under AddressSanitizer and UndefinedBehaviorSanitizer, the library's tests in the 32-bit build,
+# a short run of every fuzzer, the optimised build (with the benchmarks), and an
+# installed-package check. Warnings are errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,6 +20,11 @@ step "sanitizer build and tests"
 cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize -j "$jobs"
 ctest --preset sanitize -j "$jobs"
+
+step "32-bit build and tests"
+cmake --preset i386 >/dev/null
+cmake --build --preset i386 -j "$jobs"
+ctest --preset i386 -j "$jobs"
 
 step "fuzzers"
 scripts/fuzz.sh "${SYSKIT_FUZZ_SECONDS:-30}"

@@ -173,7 +173,7 @@ class Walker {
                    out_limit_ - written_ > kLookupsPerRefill * kSymbolsPerEntry) {
                 std::uint64_t word = load64(stream_ + (bit_ >> 3)) >> (bit_ & 7);
                 for (unsigned k = 0; k < kLookupsPerRefill; ++k) {
-                    const Entry e = table[word & mask];
+                    const Entry e = table[static_cast<std::size_t>(word & mask)];
                     if (entry_symbols(e) == 0) return;
                     std::memcpy(out_ + written_, &e, 4);  // 3 symbols and a byte of slack
                     written_ += entry_symbols(e);

@@ -59,7 +59,7 @@ inline Bytes fibonacci_bytes(int symbols, std::mt19937& rng) {
     Bytes out;
     std::uint64_t a = 1, b = 1;
     for (int v = 0; v < symbols; ++v) {
-        out.insert(out.end(), a, std::uint8_t(v));
+        out.insert(out.end(), static_cast<std::size_t>(a), std::uint8_t(v));
         const std::uint64_t next = a + b;
         a = b;
         b = next;
