@@ -24,4 +24,7 @@ using Commands = std::vector<Command>;
 // `syskit encode` and `syskit decode` (codec_commands.cpp).
 void add_codec_commands(CLI::App& app, Commands& commands);
 
+// `syskit cpu` (cpu_command.cpp).
+void add_cpu_commands(CLI::App& app, Commands& commands);
+
 }  // namespace syskit::cli

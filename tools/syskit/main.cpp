@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
     app.footer("Run 'syskit COMMAND --help' for a command's options and exit statuses.");
 
     Commands commands;
+    add_cpu_commands(app, commands);
     add_codec_commands(app, commands);
 
     try {
