@@ -9,9 +9,11 @@ packages=(
   clang libclang-rt-14-dev                  # libFuzzer targets and their sanitizer runtime
   libgtest-dev libgmock-dev                 # unit tests
   libbenchmark-dev libssl-dev zlib1g-dev    # benchmarks and the peers they are measured against
+  libsqlite3-dev                            # the embedded registry store
   libcli11-dev libfmt-dev nlohmann-json3-dev  # command-line tool (options, messages, JSON output)
   gcc-multilib g++-multilib googletest      # the 32-bit x86 build (i386 preset), GoogleTest from source
   qemu-user                                 # runs its tests where the kernel cannot run 32-bit programs
+  wine64 g++-mingw-w64-x86-64               # the registry conformance program against Wine's registry
   bsdutils                                  # `script`: runs the tool on a pseudo-terminal in tests
 )
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine and passes every test: the debug build's tests, the same tests
-# under AddressSanitizer and UndefinedBehaviorSanitizer, the library's tests in the 32-bit build,
+# under AddressSanitizer and UndefinedBehaviorSanitizer, the registry conformance program against
+# Wine's registry, the library's tests in the 32-bit build,
 # a short run of every fuzzer, the optimised build (with the benchmarks), and an
 # installed-package check. Warnings are errors.
 set -euo pipefail
@@ -20,6 +21,9 @@ step "sanitizer build and tests"
 cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize -j "$jobs"
 ctest --preset sanitize -j "$jobs"
+
+step "registry conformance under Wine"
+scripts/wine-conformance.sh
 
 step "32-bit build and tests"
 cmake --preset i386 >/dev/null

@@ -1,0 +1,85 @@
+// The registry call surface: the ANSI advapi32 calls the registry component makes, with the
+// platform's handle values, access masks, value types and result codes.
+//
+// Every call takes and returns exactly what its advapi32 namesake does: caller-supplied buffers
+// and sizes, names and data as bytes of the code page, a result code (0 or a Windows error
+// number). On Windows the calls are advapi32 itself (win32/advapi.cpp); everywhere else they are
+// the embedded store (store/), which answers as the platform registry does. Handles are 32-bit
+// values: the predefined roots 0x80000000 to 0x80000006, and non-zero values the surface hands
+// out for opened keys.
+#pragma once
+
+#include <cstdint>
+
+namespace syskit::registry::platform {
+
+using Handle = std::uint32_t;
+using Result = std::int32_t;
+using Dword = std::uint32_t;
+using Access = std::uint32_t;
+
+// Predefined root keys.
+inline constexpr Handle kClassesRoot = 0x80000000u;
+inline constexpr Handle kCurrentUser = 0x80000001u;
+inline constexpr Handle kLocalMachine = 0x80000002u;
+inline constexpr Handle kUsers = 0x80000003u;
+inline constexpr Handle kPerformanceData = 0x80000004u;
+inline constexpr Handle kCurrentConfig = 0x80000005u;
+inline constexpr Handle kDynData = 0x80000006u;
+
+// Access rights of a key handle.
+inline constexpr Access kQueryValue = 0x0001;
+inline constexpr Access kSetValue = 0x0002;
+inline constexpr Access kCreateSubKey = 0x0004;
+inline constexpr Access kEnumerateSubKeys = 0x0008;
+inline constexpr Access kNotify = 0x0010;
+inline constexpr Access kCreateLink = 0x0020;
+inline constexpr Access kDelete = 0x00010000;
+inline constexpr Access kReadControl = 0x00020000;
+inline constexpr Access kKeyRead = 0x20019;       // KEY_READ
+inline constexpr Access kKeyWrite = 0x20006;      // KEY_WRITE
+inline constexpr Access kKeyAllAccess = 0xF003F;  // KEY_ALL_ACCESS
+inline constexpr Access kMaximumAllowed = 0x02000000;
+
+// Value types.
+inline constexpr Dword kNone = 0;
+inline constexpr Dword kString = 1;        // REG_SZ
+inline constexpr Dword kExpandString = 2;  // REG_EXPAND_SZ
+inline constexpr Dword kBinary = 3;        // REG_BINARY
+inline constexpr Dword kDword = 4;         // REG_DWORD
+inline constexpr Dword kMultiString = 7;   // REG_MULTI_SZ
+
+// Result codes.
+inline constexpr Result kSuccess = 0;
+inline constexpr Result kFileNotFound = 2;
+inline constexpr Result kAccessDenied = 5;
+inline constexpr Result kInvalidHandle = 6;
+inline constexpr Result kNotEnoughMemory = 8;
+inline constexpr Result kInvalidParameter = 87;
+inline constexpr Result kBadPathname = 161;
+inline constexpr Result kMoreData = 234;
+inline constexpr Result kNoMoreItems = 259;
+inline constexpr Result kKeyDeleted = 1018;
+inline constexpr Result kBadDatabase = 1009;       // ERROR_BADDB: the store cannot be read
+inline constexpr Result kRegistryIoFailed = 1016;  // ERROR_REGISTRY_IO_FAILED
+
+// Name limits of the platform registry.
+inline constexpr Dword kMaxKeyNameLength = 255;
+inline constexpr Dword kMaxValueNameLength = 16383;
+
+Result RegOpenKeyA(Handle key, const char* subkey, Handle* result);
+Result RegOpenKeyExA(Handle key, const char* subkey, Dword options, Access access, Handle* result);
+Result RegCreateKeyA(Handle key, const char* subkey, Handle* result);
+Result RegDeleteKeyA(Handle key, const char* subkey);
+Result RegEnumKeyExA(Handle key, Dword index, char* name, Dword* name_size, Dword* reserved,
+                     char* class_name, Dword* class_size, void* last_write_time);
+Result RegEnumValueA(Handle key, Dword index, char* name, Dword* name_size, Dword* reserved,
+                     Dword* type, std::uint8_t* data, Dword* data_size);
+Result RegQueryValueExA(Handle key, const char* name, Dword* reserved, Dword* type,
+                        std::uint8_t* data, Dword* data_size);
+Result RegSetValueExA(Handle key, const char* name, Dword reserved, Dword type,
+                      const std::uint8_t* data, Dword data_size);
+Result RegDeleteValueA(Handle key, const char* name);
+Result RegCloseKey(Handle key);
+
+}  // namespace syskit::registry::platform
