@@ -206,6 +206,21 @@ class Store {
 
     bool remove(Handle handle) { return handles_.erase(handle) != 0; }
 
+    // A child process must not use the connections it inherited from its parent (SQLite's locks
+    // belong to the parent), so after a fork the child starts afresh: the inherited connections
+    // are let go without closing them, and the inherited handles are no longer valid.
+    void forget_after_fork() {
+        const pid_t pid = getpid();
+        if (pid == owner_) return;
+        for (auto& [path, database] : databases_) (void)database->connection.release();
+        for (auto& [handle, key] : handles_) {
+            if (key.database->connection) (void)key.database->connection.release();
+        }
+        databases_.clear();
+        handles_.clear();
+        owner_ = pid;
+    }
+
   private:
     static std::shared_ptr<Database> open(const std::filesystem::path& dir,
                                           const std::string& path) {
@@ -270,6 +285,7 @@ class Store {
     std::map<std::string, std::shared_ptr<Database>> databases_;
     std::unordered_map<Handle, OpenKey> handles_;
     Handle next_handle_ = kFirstHandle;
+    pid_t owner_ = getpid();
 };
 
 Store& the_store() {
@@ -313,6 +329,7 @@ Result guarded(Body&& body) {
     Store& store = the_store();
     const std::lock_guard lock(store.mutex);
     try {
+        store.forget_after_fork();
         return body(store);
     } catch (const StoreFailure& failure) {
         last_error() = failure.what();
@@ -573,7 +590,7 @@ Result RegDeleteValueA(Handle key, const char* name) {
 }
 
 Result RegCloseKey(Handle key) {
-    if (key >= kClassesRoot && key <= kDynData) return kSuccess;
+    if (key >= kClassesRoot && key <= kDynData) return kSuccess;  // closing a root is allowed
     return guarded(
         [&](Store& store) -> Result { return store.remove(key) ? kSuccess : kInvalidHandle; });
 }
