@@ -27,4 +27,7 @@ void add_codec_commands(CLI::App& app, Commands& commands);
 // `syskit cpu` (cpu_command.cpp).
 void add_cpu_commands(CLI::App& app, Commands& commands);
 
+// `syskit reg` and its commands (reg_command.cpp).
+void add_registry_commands(CLI::App& app, Commands& commands);
+
 }  // namespace syskit::cli

@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
     Commands commands;
     add_cpu_commands(app, commands);
     add_codec_commands(app, commands);
+    add_registry_commands(app, commands);
 
     try {
         app.parse(argc, argv);
