@@ -61,16 +61,31 @@ std::string Statement::bytes(int column) const {
     return data == nullptr ? std::string() : std::string(data, static_cast<std::size_t>(size));
 }
 
-Connection::Connection(const std::string& path, bool writable) : path_(path) {
-    const int flags =
-        (writable ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY) |
-        SQLITE_OPEN_NOMUTEX;
-    const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+Connection::Connection(const std::string& path, bool writable, bool immutable) : path_(path) {
+    int flags = (writable ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY) |
+                SQLITE_OPEN_NOMUTEX;
+    std::string name = path;
+    if (immutable) {
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        name = "file:";
+        for (const char c : path) {
+            if (c == '%' || c == '?' || c == '#') {
+                name += '%';
+                name += kDigits[static_cast<unsigned char>(c) >> 4];
+                name += kDigits[static_cast<unsigned char>(c) & 0xF];
+            } else {
+                name += c;
+            }
+        }
+        name += "?immutable=1";
+        flags |= SQLITE_OPEN_URI;
+    }
+    const int rc = sqlite3_open_v2(name.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
         sqlite3_close_v2(db_);
         db_ = nullptr;
-        throw StoreFailure(result_for(rc), "registry database '" + path + "': " + message);
+        throw StoreFailure(result_for(rc), "registry database '" + path + "': " + message, rc);
     }
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
@@ -100,8 +115,10 @@ void Connection::execute(const char* sql) {
 
 void Connection::fail(std::string_view what) const {
     const int code = sqlite3_extended_errcode(db_);
-    throw StoreFailure(result_for(code), "registry database '" + path_ + "': " + std::string(what) +
-                                             ": " + sqlite3_errmsg(db_));
+    throw StoreFailure(
+        result_for(code),
+        "registry database '" + path_ + "': " + std::string(what) + ": " + sqlite3_errmsg(db_),
+        code);
 }
 
 WriteTransaction::WriteTransaction(Connection& connection) : connection_(connection) {

@@ -19,12 +19,15 @@ namespace syskit::registry::store {
 
 class StoreFailure : public std::runtime_error {
   public:
-    StoreFailure(std::int32_t result, const std::string& message)
-        : std::runtime_error(message), result_(result) {}
+    StoreFailure(std::int32_t result, const std::string& message, int sqlite_code = 0)
+        : std::runtime_error(message), result_(result), sqlite_code_(sqlite_code) {}
     [[nodiscard]] std::int32_t result() const noexcept { return result_; }
+    // SQLite's extended result code, or 0 when the failure is not SQLite's.
+    [[nodiscard]] int sqlite_code() const noexcept { return sqlite_code_; }
 
   private:
     std::int32_t result_;
+    int sqlite_code_;
 };
 
 class Connection;
@@ -57,8 +60,9 @@ class Statement {
 
 class Connection {
   public:
-    // Opens (and with `create`, creates) the database file. Raises StoreFailure.
-    Connection(const std::string& path, bool writable);
+    // Opens the database file, creating it when writable. An immutable connection reads a file
+    // that nothing may change while it is open, without locks or WAL index. Raises StoreFailure.
+    Connection(const std::string& path, bool writable, bool immutable = false);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;

@@ -15,6 +15,7 @@
 //
 // Enumeration by index keeps a listing per handle, built once in name (or creation) order and
 // rebuilt only after a change to that database, so listing n items costs O(n log n) in all.
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -173,9 +174,10 @@ class Store {
     std::shared_ptr<Database> database(Handle root) {
         const std::filesystem::path dir = directory();
         const std::string path = (dir / kRootFiles[root - kClassesRoot]).string();
-        auto& slot = databases_[path];
-        if (!slot) slot = open(dir, path);
-        return slot;
+        if (const auto it = databases_.find(path); it != databases_.end()) return it->second;
+        auto database = open(dir, path);
+        databases_.emplace(path, database);
+        return database;
     }
 
     // A key for a handle: an open handle's own record, or a fresh record for a predefined root.
@@ -206,22 +208,28 @@ class Store {
 
     bool remove(Handle handle) { return handles_.erase(handle) != 0; }
 
-    // A child process must not use the connections it inherited from its parent (SQLite's locks
-    // belong to the parent), so after a fork the child starts afresh: the inherited connections
-    // are let go without closing them, and the inherited handles are no longer valid.
+    // A child process must not use the connections it inherited from its parent, so after a fork
+    // the child closes them (which drops only locks of its own; the parent keeps its) and opens
+    // its own on demand. The inherited handles are no longer valid.
     void forget_after_fork() {
         const pid_t pid = getpid();
         if (pid == owner_) return;
-        for (auto& [path, database] : databases_) (void)database->connection.release();
-        for (auto& [handle, key] : handles_) {
-            if (key.database->connection) (void)key.database->connection.release();
-        }
+        for (auto& [path, database] : databases_) database->connection.reset();
         databases_.clear();
         handles_.clear();
         owner_ = pid;
     }
 
   private:
+    static void read_header(Connection& c, std::int64_t& application, std::int64_t& tables) {
+        auto id = c.prepare("PRAGMA application_id");
+        if (!id.step()) c.fail("cannot read");
+        application = id.integer(0);
+        auto count = c.prepare("SELECT count(*) FROM sqlite_master");
+        count.step();
+        tables = count.integer(0);
+    }
+
     static std::shared_ptr<Database> open(const std::filesystem::path& dir,
                                           const std::string& path) {
         auto database = std::make_shared<Database>();
@@ -240,17 +248,18 @@ class Store {
                                                       "': the directory is not writable");
         }
         database->connection = std::make_unique<Connection>(path, database->writable);
-        Connection& c = *database->connection;
         std::int64_t application = 0;
         std::int64_t tables = 0;
-        {
-            auto id = c.prepare("PRAGMA application_id");
-            if (!id.step()) c.fail("cannot read");
-            application = id.integer(0);
-            auto count = c.prepare("SELECT count(*) FROM sqlite_master");
-            count.step();
-            tables = count.integer(0);
+        try {
+            read_header(*database->connection, application, tables);
+        } catch (const StoreFailure& failure) {
+            // A read-only WAL database in a directory we may not write, without the WAL index
+            // its last writer removed: readable only as an unchanging file.
+            if (database->writable || failure.sqlite_code() != SQLITE_READONLY_DIRECTORY) throw;
+            database->connection = std::make_unique<Connection>(path, false, true);
+            read_header(*database->connection, application, tables);
         }
+        Connection& c = *database->connection;
         if (application == kApplicationId) {
             if (database->writable) c.execute("PRAGMA synchronous = NORMAL");
             return database;
@@ -289,7 +298,14 @@ class Store {
 };
 
 Store& the_store() {
-    static Store* const store = new Store;  // never destroyed: handles may be closed during exit
+    // Never destroyed: handles may be closed during exit. A fork waits until no thread is inside
+    // a call, so the child never inherits the lock held.
+    static Store* const store = [] {
+        auto* created = new Store;
+        pthread_atfork([] { the_store().mutex.lock(); }, [] { the_store().mutex.unlock(); },
+                       [] { the_store().mutex.unlock(); });
+        return created;
+    }();
     return *store;
 }
 
@@ -365,8 +381,16 @@ Result open_key(Handle handle, const char* subkey, Access access, bool create, H
         if (depth < names.size()) {
             if (!create) return kFileNotFound;
             if (!db.writable) return kAccessDenied;
+            // Another process may have created or deleted keys on the path meanwhile: walk it
+            // again under the write lock and insert only what is still missing.
             WriteTransaction transaction(*db.connection);
-            for (; depth < names.size(); ++depth) {
+            if (parent->id != kRootKey && !key_exists(db, parent->id)) return kKeyDeleted;
+            id = parent->id;
+            for (depth = 0; depth < names.size(); ++depth) {
+                if (const auto next = child(db, id, names[depth])) {
+                    id = *next;
+                    continue;
+                }
                 auto insert =
                     db.connection->prepare("INSERT INTO keys(parent, name, fold) VALUES(?, ?, ?)");
                 insert.bind(1, id).bind(2, names[depth]).bind(3, fold(names[depth])).run();
@@ -423,6 +447,7 @@ Result RegDeleteKeyA(Handle key, const char* subkey) {
         if (id == kRootKey || !db.writable) return kAccessDenied;
         if (names.empty() && (parent->access & kDelete) == 0) return kAccessDenied;
         WriteTransaction transaction(*db.connection);
+        if (!key_exists(db, id)) return names.empty() ? kKeyDeleted : kFileNotFound;
         auto children = db.connection->prepare("SELECT 1 FROM keys WHERE parent = ? LIMIT 1");
         if (children.bind(1, id).step()) return kAccessDenied;
         db.connection->prepare("DELETE FROM vals WHERE key = ?").bind(1, id).run();
@@ -551,6 +576,7 @@ Result RegSetValueExA(Handle key, const char* name, Dword, Dword type, const std
         Database& db = *open->database;
         const std::string_view bytes(reinterpret_cast<const char*>(data), data_size);
         WriteTransaction transaction(*db.connection);
+        if (open->id != kRootKey && !key_exists(db, open->id)) return kKeyDeleted;
         auto update =
             db.connection->prepare("UPDATE vals SET type = ?, data = ? WHERE key = ? AND fold = ?");
         update.bind(1, type).bind(2, bytes).bind(3, open->id).bind(4, fold(value_name)).run();
@@ -580,6 +606,7 @@ Result RegDeleteValueA(Handle key, const char* name) {
         if ((open->access & kSetValue) == 0 || !open->database->writable) return kAccessDenied;
         Database& db = *open->database;
         WriteTransaction transaction(*db.connection);
+        if (open->id != kRootKey && !key_exists(db, open->id)) return kKeyDeleted;
         auto erase = db.connection->prepare("DELETE FROM vals WHERE key = ? AND fold = ?");
         erase.bind(1, open->id).bind(2, fold(name != nullptr ? name : "")).run();
         if (sqlite3_changes(db.connection->handle()) == 0) return kFileNotFound;
