@@ -55,6 +55,10 @@ std::int64_t Statement::integer(int column) const {
     return sqlite3_column_int64(statement_, column);
 }
 
+bool Statement::is_null(int column) const {
+    return sqlite3_column_type(statement_, column) == SQLITE_NULL;
+}
+
 std::string Statement::bytes(int column) const {
     const auto* data = static_cast<const char*>(sqlite3_column_blob(statement_, column));
     const int size = sqlite3_column_bytes(statement_, column);
@@ -132,6 +136,20 @@ WriteTransaction::~WriteTransaction() {
 void WriteTransaction::commit() {
     connection_.execute("COMMIT");
     done_ = true;
+}
+
+ReadTransaction::ReadTransaction(Connection& connection) : connection_(connection) {
+    connection_.prepare("BEGIN").run();
+}
+
+void ReadTransaction::end() noexcept {
+    if (!open_) return;
+    open_ = false;
+    try {
+        connection_.prepare("COMMIT").run();
+    } catch (const StoreFailure&) {
+        sqlite3_exec(connection_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    }
 }
 
 }  // namespace syskit::registry::store

@@ -51,6 +51,7 @@ class Statement {
     void run();
 
     [[nodiscard]] std::int64_t integer(int column) const;
+    [[nodiscard]] bool is_null(int column) const;
     [[nodiscard]] std::string bytes(int column) const;
 
   private:
@@ -99,6 +100,22 @@ class WriteTransaction {
   private:
     Connection& connection_;
     bool done_ = false;
+};
+
+// One read snapshot for several statements: under WAL every statement outside a transaction
+// takes and drops its own read lock, which costs more than the statement itself.
+class ReadTransaction {
+  public:
+    explicit ReadTransaction(Connection& connection);
+    ~ReadTransaction() { end(); }
+    ReadTransaction(const ReadTransaction&) = delete;
+    ReadTransaction& operator=(const ReadTransaction&) = delete;
+    // Ends the snapshot early (before a write transaction on the same connection).
+    void end() noexcept;
+
+  private:
+    Connection& connection_;
+    bool open_ = true;
 };
 
 }  // namespace syskit::registry::store

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -136,6 +137,13 @@ struct Database {
         statement.step();
         return {statement.integer(0), own_changes};
     }
+
+    // Paths resolved since the database last changed: (starting key, folded path) to key id.
+    // Exact while the version stays the same, so a repeated open costs one version check
+    // instead of a lookup per key name.
+    std::unordered_map<std::string, std::int64_t> resolved;
+    std::pair<std::int64_t, std::uint64_t> resolved_version{-1, 0};
+    static constexpr std::size_t kMaxResolved = 4096;
 };
 
 struct ValueRow {
@@ -157,6 +165,7 @@ class Store {
   public:
     std::mutex mutex;
     std::filesystem::path chosen_directory;
+    std::atomic<bool> forked{false};  // set in a child process by the fork handler
 
     std::filesystem::path directory() const {
         if (!chosen_directory.empty()) return chosen_directory;
@@ -170,14 +179,33 @@ class Store {
                "registry";
     }
 
-    // The database of a predefined root in the current directory, opened on first use.
+    // The database of a predefined root in the current directory, opened on first use. The
+    // directory is worked out again only when what it comes from has changed.
     std::shared_ptr<Database> database(Handle root) {
-        const std::filesystem::path dir = directory();
-        const std::string path = (dir / kRootFiles[root - kClassesRoot]).string();
-        if (const auto it = databases_.find(path); it != databases_.end()) return it->second;
-        auto database = open(dir, path);
-        databases_.emplace(path, database);
-        return database;
+        const char* registry = std::getenv("SYSKIT_REGISTRY");
+        const char* data = std::getenv("XDG_DATA_HOME");
+        const char* home = std::getenv("HOME");
+        const auto same = [](const std::string& cached, const char* now) {
+            return cached == (now != nullptr ? now : "");
+        };
+        if (!cache_.valid || cache_.chosen != chosen_directory.native() ||
+            !same(cache_.registry, registry) || !same(cache_.data, data) ||
+            !same(cache_.home, home)) {
+            cache_ = DirectoryCache{};
+            cache_.chosen = chosen_directory.native();
+            cache_.registry = registry != nullptr ? registry : "";
+            cache_.data = data != nullptr ? data : "";
+            cache_.home = home != nullptr ? home : "";
+            cache_.directory = directory();
+            cache_.valid = true;
+        }
+        std::shared_ptr<Database>& slot = cache_.roots[root - kClassesRoot];
+        if (slot) return slot;
+        const std::string path = (cache_.directory / kRootFiles[root - kClassesRoot]).string();
+        if (const auto it = databases_.find(path); it != databases_.end()) return slot = it->second;
+        auto opened = open(cache_.directory, path);
+        databases_.emplace(path, opened);
+        return slot = opened;
     }
 
     // A key for a handle: an open handle's own record, or a fresh record for a predefined root.
@@ -212,12 +240,12 @@ class Store {
     // the child closes them (which drops only locks of its own; the parent keeps its) and opens
     // its own on demand. The inherited handles are no longer valid.
     void forget_after_fork() {
-        const pid_t pid = getpid();
-        if (pid == owner_) return;
+        if (!forked.load(std::memory_order_relaxed)) return;
+        forked = false;
         for (auto& [path, database] : databases_) database->connection.reset();
         databases_.clear();
         handles_.clear();
-        owner_ = pid;
+        cache_ = DirectoryCache{};
     }
 
   private:
@@ -294,7 +322,13 @@ class Store {
     std::map<std::string, std::shared_ptr<Database>> databases_;
     std::unordered_map<Handle, OpenKey> handles_;
     Handle next_handle_ = kFirstHandle;
-    pid_t owner_ = getpid();
+    struct DirectoryCache {
+        bool valid = false;
+        std::string chosen, registry, data, home;  // what the directory was worked out from
+        std::filesystem::path directory;
+        std::array<std::shared_ptr<Database>, 7> roots;
+    };
+    DirectoryCache cache_;
 };
 
 Store& the_store() {
@@ -303,7 +337,10 @@ Store& the_store() {
     static Store* const store = [] {
         auto* created = new Store;
         pthread_atfork([] { the_store().mutex.lock(); }, [] { the_store().mutex.unlock(); },
-                       [] { the_store().mutex.unlock(); });
+                       [] {
+                           the_store().forked = true;
+                           the_store().mutex.unlock();
+                       });
         return created;
     }();
     return *store;
@@ -330,13 +367,11 @@ Result usable(const OpenKey& key) {
     return kSuccess;
 }
 
-std::optional<ValueRow> find_value(Database& db, std::int64_t key, std::string_view name) {
-    auto statement =
-        db.connection->prepare("SELECT name, type, data FROM vals WHERE key = ? AND fold = ?");
-    statement.bind(1, key).bind(2, fold(name));
-    if (!statement.step()) return std::nullopt;
-    return ValueRow{statement.bytes(0), static_cast<Dword>(statement.integer(1)),
-                    statement.bytes(2)};
+// The answer for a handle that lacks the rights a write needs: a deleted key says so first.
+Result refused_write(const OpenKey& key) {
+    if (!key.database->connection) return kAccessDenied;
+    if (key.id != kRootKey && !key_exists(*key.database, key.id)) return kKeyDeleted;
+    return kAccessDenied;
 }
 
 // Runs a call under the store's lock; failures of the store itself become result codes.
@@ -363,24 +398,51 @@ Result open_key(Handle handle, const char* subkey, Access access, bool create, H
         OpenKey scratch;
         OpenKey* parent = store.find(handle, scratch);
         if (parent == nullptr) return kInvalidHandle;
-        if (const Result r = usable(*parent); r != kSuccess) return r;
-        std::vector<std::string_view> names;
-        if (const Result r = split_path(subkey, names); r != kSuccess) return r;
+        if (!parent->database->connection) return kAccessDenied;
         Database& db = *parent->database;
+        std::vector<std::string_view> names;
+        const Result parsed = split_path(subkey, names);
+
+        // A path resolved since the database last changed needs no lookups: its keys, the
+        // starting key included, existed then and still do.
+        std::int64_t id = parent->id;
+        std::size_t depth = 0;
+        std::string cache_key;
+        if (parsed == kSuccess && !names.empty()) {
+            if (const auto version = db.version(); db.resolved_version != version) {
+                db.resolved.clear();
+                db.resolved_version = version;
+            }
+            cache_key = std::to_string(parent->id);
+            for (const std::string_view name : names) cache_key += '\\' + fold(name);
+            if (const auto it = db.resolved.find(cache_key); it != db.resolved.end()) {
+                id = it->second;
+                depth = names.size();
+            }
+        }
+        std::optional<store::ReadTransaction> snapshot;
+        if (depth < names.size() || names.empty()) {
+            snapshot.emplace(*db.connection);
+            if (const Result r = usable(*parent); r != kSuccess) return r;
+        }
+        if (parsed != kSuccess) return parsed;
         const Access rights = db.writable ? kKeyAllAccess : kKeyRead;
         if (access == kMaximumAllowed) access = rights;
         if ((access & kWriteRights) != 0 && !db.writable) return kAccessDenied;
 
-        std::int64_t id = parent->id;
-        std::size_t depth = 0;
         for (; depth < names.size(); ++depth) {
             const auto next = child(db, id, names[depth]);
             if (!next) break;
             id = *next;
+            if (depth + 1 == names.size()) {
+                if (db.resolved.size() >= Database::kMaxResolved) db.resolved.clear();
+                db.resolved.emplace(cache_key, id);
+            }
         }
         if (depth < names.size()) {
             if (!create) return kFileNotFound;
             if (!db.writable) return kAccessDenied;
+            snapshot.reset();
             // Another process may have created or deleted keys on the path meanwhile: walk it
             // again under the write lock and insert only what is still missing.
             WriteTransaction transaction(*db.connection);
@@ -465,11 +527,16 @@ Result RegEnumKeyExA(Handle key, Dword index, char* name, Dword* name_size, Dwor
         OpenKey scratch;
         OpenKey* open = store.find(key, scratch);
         if (open == nullptr) return kInvalidHandle;
-        if (const Result r = usable(*open); r != kSuccess) return r;
-        if ((open->access & kEnumerateSubKeys) == 0) return kAccessDenied;
+        if (!open->database->connection) return kAccessDenied;
+        if ((open->access & kEnumerateSubKeys) == 0)
+            return refused_write(*open) == kKeyDeleted ? kKeyDeleted : kAccessDenied;
         Database& db = *open->database;
+        // A listing built since the database last changed is still exact, and proves the key is
+        // still there.
         const auto version = db.version();
         if (open->subkeys_version != version) {
+            store::ReadTransaction snapshot(*db.connection);
+            if (const Result r = usable(*open); r != kSuccess) return r;
             open->subkeys.clear();
             auto list =
                 db.connection->prepare("SELECT name FROM keys WHERE parent = ? ORDER BY fold");
@@ -495,11 +562,16 @@ Result RegEnumValueA(Handle key, Dword index, char* name, Dword* name_size, Dwor
         OpenKey scratch;
         OpenKey* open = store.find(key, scratch);
         if (open == nullptr) return kInvalidHandle;
-        if (const Result r = usable(*open); r != kSuccess) return r;
-        if ((open->access & kQueryValue) == 0) return kAccessDenied;
+        if (!open->database->connection) return kAccessDenied;
+        if ((open->access & kQueryValue) == 0)
+            return refused_write(*open) == kKeyDeleted ? kKeyDeleted : kAccessDenied;
         Database& db = *open->database;
+        // A listing built since the database last changed is still exact, and proves the key is
+        // still there.
         const auto version = db.version();
         if (open->values_version != version) {
+            store::ReadTransaction snapshot(*db.connection);
+            if (const Result r = usable(*open); r != kSuccess) return r;
             open->values.clear();
             auto list = db.connection->prepare(
                 "SELECT name, type, data FROM vals WHERE key = ? ORDER BY seq");
@@ -542,10 +614,19 @@ Result RegQueryValueExA(Handle key, const char* name, Dword*, Dword* type, std::
         OpenKey scratch;
         OpenKey* open = store.find(key, scratch);
         if (open == nullptr) return kInvalidHandle;
-        if (const Result r = usable(*open); r != kSuccess) return r;
-        if ((open->access & kQueryValue) == 0) return kAccessDenied;
-        auto value = find_value(*open->database, open->id, name != nullptr ? name : "");
-        if (!value) return kFileNotFound;
+        if (!open->database->connection) return kAccessDenied;
+        if ((open->access & kQueryValue) == 0)
+            return refused_write(*open) == kKeyDeleted ? kKeyDeleted : kAccessDenied;
+        Connection& c = *open->database->connection;
+        // No row: the key is gone; a row without a type: the key has no such value.
+        auto lookup = c.prepare(
+            "SELECT v.type, v.data FROM keys k LEFT JOIN vals v ON v.key = k.id AND v.fold = ?"
+            " WHERE k.id = ?");
+        lookup.bind(1, fold(name != nullptr ? name : "")).bind(2, open->id);
+        if (!lookup.step()) return kKeyDeleted;
+        if (lookup.is_null(0)) return kFileNotFound;
+        std::optional<ValueRow> value =
+            ValueRow{{}, static_cast<Dword>(lookup.integer(0)), lookup.bytes(1)};
         terminate_text(value->type, value->data);
         const auto required = static_cast<Dword>(value->data.size());
         if (type != nullptr) *type = value->type;
@@ -571,8 +652,8 @@ Result RegSetValueExA(Handle key, const char* name, Dword, Dword type, const std
         OpenKey scratch;
         OpenKey* open = store.find(key, scratch);
         if (open == nullptr) return kInvalidHandle;
-        if (const Result r = usable(*open); r != kSuccess) return r;
-        if ((open->access & kSetValue) == 0 || !open->database->writable) return kAccessDenied;
+        if ((open->access & kSetValue) == 0 || !open->database->writable)
+            return refused_write(*open);
         Database& db = *open->database;
         const std::string_view bytes(reinterpret_cast<const char*>(data), data_size);
         WriteTransaction transaction(*db.connection);
@@ -602,8 +683,8 @@ Result RegDeleteValueA(Handle key, const char* name) {
         OpenKey scratch;
         OpenKey* open = store.find(key, scratch);
         if (open == nullptr) return kInvalidHandle;
-        if (const Result r = usable(*open); r != kSuccess) return r;
-        if ((open->access & kSetValue) == 0 || !open->database->writable) return kAccessDenied;
+        if ((open->access & kSetValue) == 0 || !open->database->writable)
+            return refused_write(*open);
         Database& db = *open->database;
         WriteTransaction transaction(*db.connection);
         if (open->id != kRootKey && !key_exists(db, open->id)) return kKeyDeleted;
