@@ -9,31 +9,7 @@ syskit=$1
 craft=$2
 case_name=$3
 
-work=$(mktemp -d)
-trap 'chmod -R u+rwX "$work"; rm -rf "$work"' EXIT
-cd "$work"
-
-fail() {
-    echo "FAIL [$case_name]: $*" >&2
-    exit 1
-}
-
-# expect STATUS PATTERN COMMAND...
-# Runs COMMAND with stdout to ./stdout and stderr to ./stderr. Checks the exit status; a failing
-# command must explain itself in one line of stderr matching the extended regex PATTERN, a
-# successful one must leave stderr empty.
-expect() {
-    local want=$1 pattern=$2 got=0
-    shift 2
-    "$@" >stdout 2>stderr || got=$?
-    [[ $got == "$want" ]] || fail "'$*' exited with $got, expected $want; stderr: $(cat stderr)"
-    if [[ $want == 0 ]]; then
-        [[ ! -s stderr ]] || fail "'$*' wrote to stderr: $(cat stderr)"
-    else
-        [[ $(wc -l <stderr) == 1 ]] || fail "'$*' wrote more or less than one line: $(cat stderr)"
-        grep -Eq -- "$pattern" stderr || fail "'$*' said '$(cat stderr)', expected /$pattern/"
-    fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 # The printable form exactly as the codec writes it: only the Base64 alphabet, CR LF after every
 # line of 60 characters, a shorter last line, and no line break added or changed.
@@ -42,14 +18,6 @@ check_printable() {
         /[^A-Za-z0-9+\/=]/ || length($0) > 60 || (NR > 1 && previous != 60) { bad = 1 }
         { previous = length($0) }
         END { exit bad }' "$1" || fail "$1 is not a printable form"
-}
-
-# The directory holds exactly the named files: nothing half-written or temporary is left.
-check_files() {
-    local listing
-    # shellcheck disable=SC2012 # the tests' own file names are plain
-    listing=$(ls -A | LC_ALL=C sort | tr '\n' ' ')
-    [[ $listing == "$* " ]] || fail "directory holds '$listing', expected '$* '"
 }
 
 # Runs a command as an unprivileged user, so that permissions apply when the tests run as root.

@@ -11,36 +11,11 @@ set -euo pipefail
 syskit=$1
 case_name=$2
 
-work=$(mktemp -d)
-trap 'chmod -R u+rwX "$work"; rm -rf "$work"' EXIT
-cd "$work"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 export SYSKIT_REGISTRY=$work/default_store  # where a command without --registry goes
-
-fail() {
-    echo "FAIL [$case_name]: $*" >&2
-    exit 1
-}
 
 reg() {
     "$syskit" reg --registry "$work/store" "$@"
-}
-
-# expect STATUS PATTERN COMMAND...
-# Runs COMMAND with stdout to ./stdout and stderr to ./stderr. Checks the exit status; a failing
-# command must explain itself in one line of stderr matching the extended regex PATTERN and write
-# nothing to stdout, a successful one must leave stderr empty.
-expect() {
-    local want=$1 pattern=$2 got=0
-    shift 2
-    "$@" >stdout 2>stderr || got=$?
-    [[ $got == "$want" ]] || fail "'$*' exited with $got, expected $want; stderr: $(cat stderr)"
-    if [[ $want == 0 ]]; then
-        [[ ! -s stderr ]] || fail "'$*' wrote to stderr: $(cat stderr)"
-    else
-        [[ $(wc -l <stderr) == 1 ]] || fail "'$*' wrote more or less than one line: $(cat stderr)"
-        grep -Eq -- "$pattern" stderr || fail "'$*' said '$(cat stderr)', expected /$pattern/"
-        [[ ! -s stdout ]] || fail "'$*' failed but wrote to stdout: $(cat stdout)"
-    fi
 }
 
 # prints EXPECTED COMMAND...: the command succeeds and prints exactly EXPECTED and a newline

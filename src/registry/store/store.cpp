@@ -374,6 +374,26 @@ Result refused_write(const OpenKey& key) {
     return kAccessDenied;
 }
 
+// Checks a handle for an enumeration and rebuilds its listing with `fill` when the database
+// changed since it was built. A listing built since the database last changed is still exact,
+// and proves the key is still there.
+template <typename Fill>
+Result refresh_listing(OpenKey& open, Access needed,
+                       std::optional<std::pair<std::int64_t, std::uint64_t>>& built, Fill&& fill) {
+    if (!open.database->connection) return kAccessDenied;
+    if ((open.access & needed) == 0) {
+        return refused_write(open) == kKeyDeleted ? kKeyDeleted : kAccessDenied;
+    }
+    Database& db = *open.database;
+    const auto version = db.version();
+    if (built == version) return kSuccess;
+    store::ReadTransaction snapshot(*db.connection);
+    if (const Result r = usable(open); r != kSuccess) return r;
+    fill(*db.connection);
+    built = version;
+    return kSuccess;
+}
+
 // Runs a call under the store's lock; failures of the store itself become result codes.
 template <typename Body>
 Result guarded(Body&& body) {
@@ -527,23 +547,14 @@ Result RegEnumKeyExA(Handle key, Dword index, char* name, Dword* name_size, Dwor
         OpenKey scratch;
         OpenKey* open = store.find(key, scratch);
         if (open == nullptr) return kInvalidHandle;
-        if (!open->database->connection) return kAccessDenied;
-        if ((open->access & kEnumerateSubKeys) == 0)
-            return refused_write(*open) == kKeyDeleted ? kKeyDeleted : kAccessDenied;
-        Database& db = *open->database;
-        // A listing built since the database last changed is still exact, and proves the key is
-        // still there.
-        const auto version = db.version();
-        if (open->subkeys_version != version) {
-            store::ReadTransaction snapshot(*db.connection);
-            if (const Result r = usable(*open); r != kSuccess) return r;
-            open->subkeys.clear();
-            auto list =
-                db.connection->prepare("SELECT name FROM keys WHERE parent = ? ORDER BY fold");
-            list.bind(1, open->id);
-            while (list.step()) open->subkeys.push_back(list.bytes(0));
-            open->subkeys_version = version;
-        }
+        const Result r =
+            refresh_listing(*open, kEnumerateSubKeys, open->subkeys_version, [&](Connection& c) {
+                open->subkeys.clear();
+                auto list = c.prepare("SELECT name FROM keys WHERE parent = ? ORDER BY fold");
+                list.bind(1, open->id);
+                while (list.step()) open->subkeys.push_back(list.bytes(0));
+            });
+        if (r != kSuccess) return r;
         if (index >= open->subkeys.size()) return kNoMoreItems;
         const std::string& found = open->subkeys[index];
         if (found.size() + 1 > *name_size) return kMoreData;
@@ -562,27 +573,19 @@ Result RegEnumValueA(Handle key, Dword index, char* name, Dword* name_size, Dwor
         OpenKey scratch;
         OpenKey* open = store.find(key, scratch);
         if (open == nullptr) return kInvalidHandle;
-        if (!open->database->connection) return kAccessDenied;
-        if ((open->access & kQueryValue) == 0)
-            return refused_write(*open) == kKeyDeleted ? kKeyDeleted : kAccessDenied;
-        Database& db = *open->database;
-        // A listing built since the database last changed is still exact, and proves the key is
-        // still there.
-        const auto version = db.version();
-        if (open->values_version != version) {
-            store::ReadTransaction snapshot(*db.connection);
-            if (const Result r = usable(*open); r != kSuccess) return r;
-            open->values.clear();
-            auto list = db.connection->prepare(
-                "SELECT name, type, data FROM vals WHERE key = ? ORDER BY seq");
-            list.bind(1, open->id);
-            while (list.step()) {
-                ValueRow row{list.bytes(0), static_cast<Dword>(list.integer(1)), list.bytes(2)};
-                terminate_text(row.type, row.data);
-                open->values.push_back(std::move(row));
-            }
-            open->values_version = version;
-        }
+        const Result r =
+            refresh_listing(*open, kQueryValue, open->values_version, [&](Connection& c) {
+                open->values.clear();
+                auto list =
+                    c.prepare("SELECT name, type, data FROM vals WHERE key = ? ORDER BY seq");
+                list.bind(1, open->id);
+                while (list.step()) {
+                    ValueRow row{list.bytes(0), static_cast<Dword>(list.integer(1)), list.bytes(2)};
+                    terminate_text(row.type, row.data);
+                    open->values.push_back(std::move(row));
+                }
+            });
+        if (r != kSuccess) return r;
         if (index >= open->values.size()) return kNoMoreItems;
         const ValueRow& value = open->values[index];
         const auto required = static_cast<Dword>(value.data.size());
