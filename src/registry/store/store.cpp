@@ -367,11 +367,10 @@ Result usable(const OpenKey& key) {
     return kSuccess;
 }
 
-// The answer for a handle that lacks the rights a write needs: a deleted key says so first.
-Result refused_write(const OpenKey& key) {
-    if (!key.database->connection) return kAccessDenied;
-    if (key.id != kRootKey && !key_exists(*key.database, key.id)) return kKeyDeleted;
-    return kAccessDenied;
+// The answer for a handle that lacks the rights a call needs: a deleted key says so first.
+Result refused(const OpenKey& key) {
+    const Result r = usable(key);
+    return r == kSuccess ? kAccessDenied : r;
 }
 
 // Checks a handle for an enumeration and rebuilds its listing with `fill` when the database
@@ -382,7 +381,7 @@ Result refresh_listing(OpenKey& open, Access needed,
                        std::optional<std::pair<std::int64_t, std::uint64_t>>& built, Fill&& fill) {
     if (!open.database->connection) return kAccessDenied;
     if ((open.access & needed) == 0) {
-        return refused_write(open) == kKeyDeleted ? kKeyDeleted : kAccessDenied;
+        return refused(open);
     }
     Database& db = *open.database;
     const auto version = db.version();
@@ -618,8 +617,7 @@ Result RegQueryValueExA(Handle key, const char* name, Dword*, Dword* type, std::
         OpenKey* open = store.find(key, scratch);
         if (open == nullptr) return kInvalidHandle;
         if (!open->database->connection) return kAccessDenied;
-        if ((open->access & kQueryValue) == 0)
-            return refused_write(*open) == kKeyDeleted ? kKeyDeleted : kAccessDenied;
+        if ((open->access & kQueryValue) == 0) return refused(*open);
         Connection& c = *open->database->connection;
         // No row: the key is gone; a row without a type: the key has no such value.
         auto lookup = c.prepare(
@@ -655,8 +653,7 @@ Result RegSetValueExA(Handle key, const char* name, Dword, Dword type, const std
         OpenKey scratch;
         OpenKey* open = store.find(key, scratch);
         if (open == nullptr) return kInvalidHandle;
-        if ((open->access & kSetValue) == 0 || !open->database->writable)
-            return refused_write(*open);
+        if ((open->access & kSetValue) == 0 || !open->database->writable) return refused(*open);
         Database& db = *open->database;
         const std::string_view bytes(reinterpret_cast<const char*>(data), data_size);
         WriteTransaction transaction(*db.connection);
@@ -686,8 +683,7 @@ Result RegDeleteValueA(Handle key, const char* name) {
         OpenKey scratch;
         OpenKey* open = store.find(key, scratch);
         if (open == nullptr) return kInvalidHandle;
-        if ((open->access & kSetValue) == 0 || !open->database->writable)
-            return refused_write(*open);
+        if ((open->access & kSetValue) == 0 || !open->database->writable) return refused(*open);
         Database& db = *open->database;
         WriteTransaction transaction(*db.connection);
         if (open->id != kRootKey && !key_exists(db, open->id)) return kKeyDeleted;
