@@ -106,6 +106,8 @@ class clsRegistryAccess {
 
 }  // namespace syskit
 
+// The embedded store's settings; Windows builds use the real registry and have none.
+#if !defined(_WIN32)
 namespace syskit::registry {
 
 // Selects the store's directory for this process; an empty path goes back to the default. Keys
@@ -121,3 +123,4 @@ void set_store_directory(const std::filesystem::path& directory);
 [[nodiscard]] std::string last_store_error();
 
 }  // namespace syskit::registry
+#endif

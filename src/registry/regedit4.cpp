@@ -6,11 +6,9 @@
 // visited and a failed export leaves the sections written so far. The import reads the whole
 // file first and applies it line by line; single writes that the registry refuses are ignored.
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,27 +26,31 @@ using namespace registry::detail;
 constexpr std::string_view kHeader = "REGEDIT4";
 constexpr std::string_view kLineEnd = "\r\n";
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
+// File names are UTF-8 like every text; made into a path from UTF-8 explicitly, so that Windows
+// opens the file of that name and not of the name's bytes read in the ANSI code page.
+std::filesystem::path file_path(const std::string& name) {
+    return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
 
-// Writes the lines (UTF-8) to the file as code-page bytes, each ended by CR LF; false when the
-// file cannot be opened or written.
-bool write_lines(const std::string& path, const char* mode, const std::vector<std::string>& lines) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), mode));
-    if (!file) return false;
+// Writes the lines (UTF-8) to the file as code-page bytes, each ended by CR LF, creating the file
+// or appending to it; false when the file cannot be opened or written.
+bool write_lines(const std::string& name, std::ios::openmode mode,
+                 const std::vector<std::string>& lines) {
     std::string bytes;
     for (const std::string& line : lines) {
         bytes += ansi(line);
         bytes += kLineEnd;
     }
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) return false;
-    return std::fclose(file.release()) == 0;
+    std::ofstream file(file_path(name), std::ios::binary | mode);
+    if (!file) return false;
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    return !file.fail();
 }
 
-bool file_exists(const std::string& path) {
+bool file_exists(const std::string& name) {
     std::error_code error;
-    return std::filesystem::exists(path, error);
+    return std::filesystem::exists(file_path(name), error);
 }
 
 // Every short hive name replaced by its long name, in the hive table's order.
@@ -95,7 +97,7 @@ std::vector<std::string_view> split_crlf(std::string_view text) {
 std::int32_t clsRegistryAccess::ExportToReg(std::string sPath, const std::string& sRegFile,
                                             bool IncludeSubkeys, ExportProgress* Output) {
     if (file_exists(sRegFile)) return 0;
-    if (!write_lines(sRegFile, "wb", {std::string(kHeader), ""})) return 0;
+    if (!write_lines(sRegFile, std::ios::trunc, {std::string(kHeader), ""})) return 0;
     return generateReg(std::move(sPath), sRegFile, IncludeSubkeys, Output) ? 1 : 0;
 }
 
@@ -131,7 +133,7 @@ bool clsRegistryAccess::generateReg(std::string key_path, const std::string& sRe
                             "\"=dword:" + eight_hex_digits(std::get<std::int32_t>(values[i])));
         }
         lines.emplace_back();
-        if (!write_lines(sRegFile, "ab", lines)) return false;
+        if (!write_lines(sRegFile, std::ios::app, lines)) return false;
     } catch (const std::exception&) {
         return false;  // a raised error, or a progress display that refused its text
     }
@@ -149,10 +151,11 @@ bool clsRegistryAccess::generateReg(std::string key_path, const std::string& sRe
 std::int32_t clsRegistryAccess::ImportFromReg(const std::string& sRegFile) {
     create_flag_ = true;
     std::error_code error;
-    if (!std::filesystem::exists(sRegFile, error) || std::filesystem::is_directory(sRegFile, error))
+    const std::filesystem::path path = file_path(sRegFile);
+    if (!std::filesystem::exists(path, error) || std::filesystem::is_directory(path, error))
         return 0;
     try {
-        std::ifstream file(sRegFile, std::ios::binary);
+        std::ifstream file(path, std::ios::binary);
         if (!file) return 0;
         const std::string text = utf8(std::string(std::istreambuf_iterator<char>(file), {}));
         if (file.bad()) return 0;
