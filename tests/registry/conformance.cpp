@@ -11,10 +11,7 @@
 #include <vector>
 
 #include "registry/platform.hpp"
-
-#if defined(_WIN32)
-#include <windows.h>
-#endif
+#include "test_keys.hpp"
 
 namespace {
 
@@ -44,39 +41,16 @@ void check_text(const std::string& actual, const std::string& expected, const ch
 #define CHECK_EQ(actual, expected) check_equal((actual), (expected), #actual, __LINE__)
 #define CHECK_TEXT(actual, expected) check_text((actual), (expected), #actual, __LINE__)
 
-// Wine's registry differs from Windows in a few documented places (docs/registry.md). The store
-// follows Windows; under Wine these checks expect what Wine does.
-bool on_wine() {
-#if defined(_WIN32)
-    static const bool wine =
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-    return wine;
-#else
-    return false;
-#endif
-}
+using registry_test_keys::delete_tree;
+using registry_test_keys::on_wine;
 
+// Wine's answer where it differs from Windows (and the store) for a documented reason.
 #define CHECK_WINDOWS(actual, windows, wine) \
     check_equal((actual), on_wine() ? (wine) : (windows), #actual, __LINE__)
 #define CHECK_WINDOWS_TEXT(actual, windows, wine) \
     check_text((actual), on_wine() ? (wine) : (windows), #actual, __LINE__)
 
 const char* const kBase = "Software\\syskit conformance";
-
-// Deletes a key and everything below it (the platform refuses keys that have subkeys).
-void delete_tree(Handle parent, const std::string& path) {
-    Handle key = 0;
-    if (RegOpenKeyExA(parent, path.c_str(), 0, kKeyAllAccess, &key) != kSuccess) return;
-    for (int guard = 0; guard < 1000; ++guard) {
-        char name[300];
-        Dword size = sizeof name;
-        if (RegEnumKeyExA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr) != kSuccess)
-            break;
-        delete_tree(key, std::string(name, size));
-    }
-    RegCloseKey(key);
-    RegDeleteKeyA(parent, path.c_str());
-}
 
 Handle create(const std::string& path) {
     Handle key = 0;
