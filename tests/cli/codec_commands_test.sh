@@ -11,15 +11,6 @@ case_name=$3
 
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-# The printable form exactly as the codec writes it: only the Base64 alphabet, CR LF after every
-# line of 60 characters, a shorter last line, and no line break added or changed.
-check_printable() {
-    LC_ALL=C awk 'BEGIN { RS = "\r\n" }
-        /[^A-Za-z0-9+\/=]/ || length($0) > 60 || (NR > 1 && previous != 60) { bad = 1 }
-        { previous = length($0) }
-        END { exit bad }' "$1" || fail "$1 is not a printable form"
-}
-
 # Runs a command as an unprivileged user, so that permissions apply when the tests run as root.
 unprivileged() {
     if [[ $(id -u) != 0 ]]; then

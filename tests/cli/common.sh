@@ -1,8 +1,11 @@
 # Shared by the CLI test scripts (sourced after `case_name` is set): a scratch directory that is
 # removed afterwards, failure reporting, and the checks every script makes of a command.
 
+# A script may redefine this to clean up what lies outside the scratch directory.
+at_exit() { :; }
+
 work=$(mktemp -d)
-trap 'chmod -R u+rwX "$work"; rm -rf "$work"' EXIT
+trap 'at_exit; chmod -R u+rwX "$work"; rm -rf "$work"' EXIT
 cd "$work"
 
 fail() {
@@ -34,4 +37,32 @@ check_files() {
     # shellcheck disable=SC2012 # the tests' own file names are plain
     listing=$(ls -A | LC_ALL=C sort | tr '\n' ' ')
     [[ $listing == "$* " ]] || fail "directory holds '$listing', expected '$* '"
+}
+
+# prints EXPECTED COMMAND...: the command succeeds and prints exactly EXPECTED and a newline
+# (EXPECTED may span lines).
+prints() {
+    local want=$1
+    shift
+    expect 0 '' "$@"
+    printf '%s\n' "$want" | cmp -s - stdout || fail "'$*' printed '$(cat -A stdout)', not '$want'"
+}
+
+# answers true|false COMMAND...: a question's answer and its status, with nothing on stderr.
+answers() {
+    local want=$1 status=0 got=0
+    shift
+    [[ $want == true ]] || status=1
+    "$@" >stdout 2>stderr || got=$?
+    [[ $got == "$status" && $(cat stdout) == "$want" && ! -s stderr ]] ||
+        fail "'$*' answered '$(cat stdout)' with $got, expected '$want'; stderr: $(cat stderr)"
+}
+
+# The printable form exactly as the codec writes it: only the Base64 alphabet, CR LF after every
+# line of 60 characters, a shorter last line, and no line break added or changed.
+check_printable() {
+    LC_ALL=C awk 'BEGIN { RS = "\r\n" }
+        /[^A-Za-z0-9+\/=]/ || length($0) > 60 || (NR > 1 && previous != 60) { bad = 1 }
+        { previous = length($0) }
+        END { exit bad }' "$1" || fail "$1 is not a printable form"
 }

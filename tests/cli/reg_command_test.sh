@@ -18,25 +18,6 @@ reg() {
     "$syskit" reg --registry "$work/store" "$@"
 }
 
-# prints EXPECTED COMMAND...: the command succeeds and prints exactly EXPECTED and a newline
-# (EXPECTED may span lines).
-prints() {
-    local want=$1
-    shift
-    expect 0 '' "$@"
-    printf '%s\n' "$want" | cmp -s - stdout || fail "'$*' printed '$(cat -A stdout)', not '$want'"
-}
-
-# answers true|false COMMAND...: a question's answer and its status, with nothing on stderr.
-answers() {
-    local want=$1 status=0 got=0
-    shift
-    [[ $want == true ]] || status=1
-    "$@" >stdout 2>stderr || got=$?
-    [[ $got == "$status" && $(cat stdout) == "$want" && ! -s stderr ]] ||
-        fail "'$*' answered '$(cat stdout)' with $got, expected '$want'; stderr: $(cat stderr)"
-}
-
 json_is() {
     python3 -c 'import json, sys
 got, want = json.load(open("stdout")), json.loads(sys.argv[1])

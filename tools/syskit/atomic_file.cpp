@@ -1,22 +1,14 @@
 #include "atomic_file.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <array>
-#include <cerrno>
 #include <chrono>
-#include <climits>
-#include <csignal>
-#include <cstring>
 #include <random>
+#include <system_error>
 
 #include <fmt/format.h>
 
 #include "diagnostics.hpp"
-#include "file_io.hpp"
+#include "platform.hpp"
 
 namespace syskit::cli {
 namespace {
@@ -24,56 +16,15 @@ namespace {
 constexpr int kCreateAttempts = 100;
 // Room left in a file name for the temporary name's dot, random part and ".tmp".
 constexpr std::size_t kMaxBaseInTempName = 200;
-constexpr std::array kCleanupSignals = {SIGINT, SIGTERM, SIGHUP};
-
-// The temporary file a terminating signal must remove. A signal handler may only make
-// async-signal-safe calls, so the path lives in a fixed buffer set up before it is needed. The
-// tool writes one output file at a time, so one slot is enough.
-char g_pending_path[PATH_MAX];
-volatile std::sig_atomic_t g_pending = 0;
-
-extern "C" void remove_pending_and_reraise(int signal_number) {
-    if (g_pending != 0) ::unlink(g_pending_path);
-    // Die of the same signal, so the caller sees how the command ended.
-    ::signal(signal_number, SIG_DFL);
-    ::raise(signal_number);
-}
-
-void install_cleanup_handlers() {
-    static bool installed = false;
-    if (installed) return;
-    installed = true;
-    for (const int signal_number : kCleanupSignals) {
-        struct sigaction previous {};
-        if (::sigaction(signal_number, nullptr, &previous) != 0) continue;
-        // A signal the caller chose to ignore (a background job's SIGINT) stays ignored.
-        if (previous.sa_handler == SIG_IGN) continue;
-        struct sigaction action {};
-        action.sa_handler = remove_pending_and_reraise;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(signal_number, &action, nullptr);
-    }
-}
-
-void set_pending(const std::string& temp_path) {
-    if (temp_path.size() >= sizeof g_pending_path) return;
-    install_cleanup_handlers();
-    g_pending = 0;
-    std::memcpy(g_pending_path, temp_path.c_str(), temp_path.size() + 1);
-    g_pending = 1;
-}
-
-void clear_pending() {
-    g_pending = 0;
-}
 
 // Six random letters and digits. Exclusive creation makes the name safe; randomness only keeps
 // concurrent runs from colliding.
 std::string random_part() {
     static std::mt19937_64 generator = [] {
         std::seed_seq seed{
-            std::uint64_t(std::random_device{}()), std::uint64_t(::getpid()),
-            std::uint64_t(std::chrono::steady_clock::now().time_since_epoch().count())};
+            std::uint64_t(std::random_device{}()),
+            std::uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()),
+            std::uint64_t(std::chrono::system_clock::now().time_since_epoch().count())};
         return std::mt19937_64(seed);
     }();
     static constexpr std::string_view kAlphabet =
@@ -84,75 +35,44 @@ std::string random_part() {
     return part;
 }
 
-// Makes the directory entry of a renamed file durable. Best effort: some file systems cannot
-// sync a directory, and the data itself is already on disk.
-void sync_directory(const std::string& directory) {
-    const int fd =
-        ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
-std::string directory_of(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// The file a path names once symbolic links are followed, even when the last one dangles (it is
-// then created, as writing through the link would). Replacing that file leaves the links alone.
-std::string follow_links(std::string path) {
-    constexpr int kMaxLinks = 40;  // the kernel's own limit for a path
-    for (int hop = 0; hop < kMaxLinks; ++hop) {
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-        std::string link(PATH_MAX, '\0');
-        const ssize_t length = ::readlink(path.c_str(), link.data(), link.size());
-        if (length <= 0 || std::size_t(length) == link.size()) return path;
-        link.resize(std::size_t(length));
-        path = link.front() == '/' ? link : directory_of(path) + link;
-    }
-    return path;
-}
-
 }  // namespace
 
 AtomicOutputFile::AtomicOutputFile(std::string path)
-    : path_(std::move(path)), target_(follow_links(path_)) {
+    : path_(std::move(path)), target_(os::resolve_links(path_)) {
     const std::string what = fmt::format("cannot write '{}'", path_);
-    struct stat st {};
-    const bool exists = ::stat(target_.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) {
-        if (S_ISDIR(st.st_mode)) throw io_failure(what, EISDIR);
-        // A device or pipe (/dev/null, a FIFO) cannot be replaced, and must not be: it is
+    const auto is_a_directory = std::make_error_code(std::errc::is_a_directory);
+    const os::FileStatus status = os::file_status(target_);
+    std::error_code error;
+    if (status.kind == os::FileKind::directory) throw io_failure(what, is_a_directory);
+    if (status.kind == os::FileKind::other) {
+        // A device or pipe (/dev/null, NUL, a FIFO) cannot be replaced, and must not be: it is
         // written in place.
-        fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd_ < 0) throw io_failure(what, errno);
+        fd_ = os::open_for_writing(target_, error);
+        if (fd_ < 0) throw io_failure(what, error);
         return;
     }
 
-    const std::string directory = directory_of(target_);
+    const std::string directory = os::directory_of(target_);
     std::string base = target_.substr(directory.size());
-    if (base.empty()) throw io_failure(what, EISDIR);
+    if (base.empty()) throw io_failure(what, is_a_directory);
     base.resize(std::min(base.size(), kMaxBaseInTempName));
 
     for (int attempt = 0; attempt < kCreateAttempts && fd_ < 0; ++attempt) {
         temp_path_ = fmt::format("{}.{}.{}.tmp", directory, base, random_part());
-        fd_ = ::open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ < 0 && errno != EEXIST) {
-            const int err = errno;
+        fd_ = os::create_new(temp_path_, error);
+        if (fd_ < 0 && error != std::errc::file_exists) {
             temp_path_.clear();
-            throw io_failure(what, err);
+            throw io_failure(what, error);
         }
     }
     if (fd_ < 0) {
         temp_path_.clear();
-        throw io_failure(what, EEXIST);
+        throw io_failure(what, std::make_error_code(std::errc::file_exists));
     }
-    set_pending(temp_path_);
+    os::set_interrupt_cleanup(temp_path_);
     // A file that is replaced keeps its permissions, so replacing a private file cannot make
     // its new content readable to others.
-    if (exists) ::fchmod(fd_, st.st_mode & 0777);
+    if (status.kind == os::FileKind::regular) os::copy_permissions(fd_, status);
 }
 
 AtomicOutputFile::~AtomicOutputFile() {
@@ -160,33 +80,36 @@ AtomicOutputFile::~AtomicOutputFile() {
 }
 
 void AtomicOutputFile::write(std::string_view data) {
-    if (const int err = write_fully(fd_, data); err != 0) {
-        throw io_failure(fmt::format("cannot write '{}'", path_), err);
+    if (const std::error_code error = os::write_all(fd_, data)) {
+        throw io_failure(fmt::format("cannot write '{}'", path_), error);
     }
 }
 
 void AtomicOutputFile::commit() {
     const std::string what = fmt::format("cannot write '{}'", path_);
     const bool in_place = temp_path_.empty();
-    if (!in_place && ::fsync(fd_) != 0) throw io_failure(what, errno);
+    if (!in_place) {
+        if (const std::error_code error = os::flush_to_disk(fd_)) throw io_failure(what, error);
+    }
     const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0) throw io_failure(what, errno);
+    if (const std::error_code error = os::close(fd)) throw io_failure(what, error);
     if (in_place) return;
-    if (::rename(temp_path_.c_str(), target_.c_str()) != 0) throw io_failure(what, errno);
-    clear_pending();
+    if (const std::error_code error = os::replace_file(temp_path_, target_)) {
+        throw io_failure(what, error);
+    }
+    os::clear_interrupt_cleanup();
     temp_path_.clear();
-    sync_directory(directory_of(target_));
 }
 
 void AtomicOutputFile::discard() noexcept {
     if (fd_ >= 0) {
-        ::close(fd_);
+        static_cast<void>(os::close(fd_));
         fd_ = -1;
     }
     if (!temp_path_.empty()) {
-        ::unlink(temp_path_.c_str());
-        clear_pending();
+        os::remove_file(temp_path_);
+        os::clear_interrupt_cleanup();
         temp_path_.clear();
     }
 }

@@ -1,15 +1,16 @@
 // An output file that appears complete or not at all.
 //
-// The output is written to a temporary file in the destination's directory, made durable with
-// fsync, and renamed over the destination only when the command succeeds. Until then an existing
-// destination stays untouched, and a command that fails (or is interrupted by SIGINT, SIGTERM or
-// SIGHUP) removes the temporary file, so no half-written file is ever left behind.
+// The output is written to a temporary file in the destination's directory, made durable
+// (fsync; FlushFileBuffers on Windows), and renamed over the destination only when the command
+// succeeds (rename; MoveFileExW on Windows). Until then an existing destination stays untouched,
+// and a command that fails (or is interrupted: Ctrl+C, SIGTERM, SIGHUP, a closed console)
+// removes the temporary file, so no half-written file is ever left behind.
 //
 // The temporary file is created before the command's work starts, so an unwritable destination
 // fails at once rather than after a long run. A new file gets mode 0666 less the umask; a
 // replaced file keeps its permission bits, and a symbolic link keeps pointing to the new file. A
-// destination that exists but is not a regular file (/dev/null, a FIFO) is written in place: it
-// cannot be replaced by renaming.
+// destination that exists but is not a regular file (/dev/null or NUL, a FIFO) is written in
+// place: it cannot be replaced by renaming.
 #pragma once
 
 #include <string>

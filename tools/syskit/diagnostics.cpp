@@ -1,9 +1,8 @@
 #include "diagnostics.hpp"
 
-#include <cstdio>
-#include <system_error>
-
 #include <fmt/format.h>
+
+#include "platform.hpp"
 
 namespace syskit::cli {
 
@@ -11,16 +10,13 @@ Failure usage_failure(const std::string& message) {
     return Failure(kExitUsage, message);
 }
 
-Failure io_failure(std::string_view what, int errno_value) {
-    return Failure(kExitFailed,
-                   fmt::format("{}: {}", what, std::generic_category().message(errno_value)));
+Failure io_failure(std::string_view what, std::error_code reason) {
+    return Failure(kExitFailed, fmt::format("{}: {}", what, reason.message()));
 }
 
 void print_error(std::string_view prefix, std::string_view message) {
     // One write, so the line is not interleaved with anything else written to stderr.
-    const std::string line = fmt::format("{}: {}\n", prefix, message);
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
+    static_cast<void>(os::write_all(os::kStandardError, fmt::format("{}: {}\n", prefix, message)));
 }
 
 }  // namespace syskit::cli

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace syskit::cli {
 
@@ -31,9 +32,9 @@ class Failure : public std::runtime_error {
 // A usage error (status 2); the dispatcher adds the hint to see --help.
 [[nodiscard]] Failure usage_failure(const std::string& message);
 
-// An I/O failure (status 1): "<what>: <the OS reason for errno_value>", where `what` names the
-// file, e.g. "cannot read 'notes.txt'".
-[[nodiscard]] Failure io_failure(std::string_view what, int errno_value);
+// An I/O failure (status 1): "<what>: <the OS reason>", where `what` names the file, e.g.
+// "cannot read 'notes.txt'".
+[[nodiscard]] Failure io_failure(std::string_view what, std::error_code reason);
 
 // Prints "<prefix>: <message>" as one line on stderr.
 void print_error(std::string_view prefix, std::string_view message);

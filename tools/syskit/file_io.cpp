@@ -1,16 +1,13 @@
 #include "file_io.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
+#include <cstdint>
+#include <system_error>
 
 #include <fmt/format.h>
 
 #include "diagnostics.hpp"
+#include "platform.hpp"
 
 namespace syskit::cli {
 namespace {
@@ -22,7 +19,7 @@ class FdCloser {
   public:
     explicit FdCloser(int fd) : fd_(fd) {}
     ~FdCloser() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0) static_cast<void>(os::close(fd_));
     }
     FdCloser(const FdCloser&) = delete;
     FdCloser& operator=(const FdCloser&) = delete;
@@ -32,26 +29,23 @@ class FdCloser {
 };
 
 std::string read_fd(int fd, std::string_view name, std::size_t limit) {
+    const std::size_t cap = limit == std::numeric_limits<std::size_t>::max() ? limit : limit + 1;
     // A regular file's size is known: read it in one buffer, plus one byte to meet the end.
     std::size_t capacity = kReadChunk;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-        capacity = std::size_t(st.st_size) + 1;
+    if (const auto size = os::regular_file_size(fd); size && *size > 0) {
+        capacity = std::size_t(std::min<std::uint64_t>(*size, cap - 1) + 1);
     }
-    const std::size_t cap = limit == std::numeric_limits<std::size_t>::max() ? limit : limit + 1;
     capacity = std::min(capacity, cap);
 
     std::string data(capacity, '\0');
     std::size_t used = 0;
     while (used <= limit) {
         if (used == data.size()) data.resize(std::min(data.size() * 2, cap));
-        const ssize_t got = ::read(fd, data.data() + used, data.size() - used);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            throw io_failure(fmt::format("cannot read {}", name), errno);
-        }
+        std::error_code error;
+        const std::size_t got = os::read_some(fd, data.data() + used, data.size() - used, error);
+        if (error) throw io_failure(fmt::format("cannot read {}", name), error);
         if (got == 0) break;
-        used += std::size_t(got);
+        used += got;
     }
     data.resize(used);
     return data;
@@ -65,33 +59,18 @@ std::string input_name(std::string_view path) {
 
 std::string read_input(const std::string& path, std::size_t limit) {
     const std::string name = input_name(path);
-    if (path == kStandardStream) return read_fd(STDIN_FILENO, name, limit);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw io_failure(fmt::format("cannot read {}", name), errno);
+    if (path == kStandardStream) return read_fd(os::kStandardInput, name, limit);
+    std::error_code error;
+    const int fd = os::open_for_reading(path, error);
+    if (fd < 0) throw io_failure(fmt::format("cannot read {}", name), error);
     const FdCloser closer(fd);
     return read_fd(fd, name, limit);
 }
 
-int write_fully(int fd, std::string_view data) noexcept {
-    while (!data.empty()) {
-        const ssize_t put = ::write(fd, data.data(), data.size());
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        data.remove_prefix(std::size_t(put));
-    }
-    return 0;
-}
-
 void write_stdout(std::string_view data) {
-    if (const int err = write_fully(STDOUT_FILENO, data); err != 0) {
-        throw io_failure("cannot write standard output", err);
+    if (const std::error_code error = os::write_all(os::kStandardOutput, data)) {
+        throw io_failure("cannot write standard output", error);
     }
-}
-
-void prepare_file_output() {
-    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace syskit::cli

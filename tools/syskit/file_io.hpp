@@ -25,16 +25,7 @@ inline constexpr std::string_view kStandardStream = "-";
 [[nodiscard]] std::string read_input(const std::string& path,
                                      std::size_t limit = std::numeric_limits<std::size_t>::max());
 
-// Writes all of `data` to a file descriptor, retrying after interruptions and short writes.
-// Returns 0, or the errno value of the failure.
-[[nodiscard]] int write_fully(int fd, std::string_view data) noexcept;
-
 // Writes all of `data` to standard output.
 void write_stdout(std::string_view data);
-
-// Process-wide settings for writing files: a write beyond the file-size limit fails with an
-// error the command reports, instead of the signal that would kill the process and leave a
-// temporary file behind.
-void prepare_file_output();
 
 }  // namespace syskit::cli

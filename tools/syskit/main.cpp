@@ -4,16 +4,20 @@
 // command runs, and whatever stops it becomes one line on stderr, "syskit <command>: <message>",
 // and an exit status: 0 done, 1 operation failed, 2 usage error, 3 and up as each command
 // documents. Help and the version go to stdout with status 0.
+//
+// The command line is read as UTF-8 on every platform, and options start with '-' everywhere: the
+// parser's Windows habit of taking "/x" for an option would turn a path such as /tmp/x into one.
 #include <exception>
 #include <new>
 #include <string>
+#include <vector>
 
 #include <fmt/format.h>
 #include <CLI/CLI.hpp>
 
 #include "command.hpp"
 #include "diagnostics.hpp"
-#include "file_io.hpp"
+#include "platform.hpp"
 
 namespace {
 
@@ -58,9 +62,13 @@ int run_command(const std::string& prefix, const Command& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    prepare_file_output();
+    os::prepare_process();
+    const std::vector<std::string> words = os::command_line(argc, argv);
+    std::vector<const char*> word_pointers;
+    for (const std::string& word : words) word_pointers.push_back(word.c_str());
 
     CLI::App app("Processor identification, the ORBEX text codec and registry access", "syskit");
+    app.allow_windows_style_options(false);  // before the commands are added: they inherit it
     app.set_version_flag("--version", fmt::format("syskit {}", SYSKIT_VERSION));
     app.require_subcommand(1);
     app.footer("Run 'syskit COMMAND --help' for a command's options and exit statuses.");
@@ -71,7 +79,7 @@ int main(int argc, char** argv) {
     add_registry_commands(app, commands);
 
     try {
-        app.parse(argc, argv);
+        app.parse(int(word_pointers.size()), word_pointers.data());
     } catch (const CLI::Success& done) {
         return app.exit(done);
     } catch (const CLI::ParseError& error) {

@@ -1,14 +1,11 @@
 #include "progress_bar.hpp"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 
 #include <fmt/format.h>
 
-#include "file_io.hpp"
+#include "platform.hpp"
 
 namespace syskit::cli {
 namespace {
@@ -20,20 +17,19 @@ constexpr std::size_t kMaxBarWidth = 50;
 constexpr std::size_t kDecorationWidth = 9;
 
 std::size_t terminal_columns() {
-    struct winsize size {};
-    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-    return kDefaultColumns;
+    const std::size_t columns = os::terminal_columns(os::kStandardError);
+    return columns > 0 ? columns : kDefaultColumns;
 }
 
 void draw(std::string_view text) {
     // A progress bar that cannot be drawn is not worth failing the command for.
-    static_cast<void>(write_fully(STDERR_FILENO, text));
+    static_cast<void>(os::write_all(os::kStandardError, text));
 }
 
 }  // namespace
 
 bool ProgressBar::wanted(std::size_t input_size) {
-    return input_size >= kMinInputSize && ::isatty(STDERR_FILENO) == 1;
+    return input_size >= kMinInputSize && os::is_terminal(os::kStandardError);
 }
 
 ProgressBar::ProgressBar(std::string label) : label_(std::move(label)) {

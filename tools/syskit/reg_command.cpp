@@ -5,18 +5,14 @@
 // tell why (a key that is missing, a path that names no root key, an export file that exists, a
 // file that is not REGEDIT4) it finds out itself, before or after the call, and says so. When the
 // embedded store refused a call for a reason of its own (a damaged database, a directory it cannot
-// create), the store's message is shown, since it names the file.
+// create), the store's message is shown, since it names the file. On Windows the commands work
+// on the system's registry, which has no store to select or to report.
 //
 // Names and texts are UTF-8 on the command line and in the output; the library converts them to
 // and from the registry's code page. A value is data, so plain output prints it exactly as the
 // library returns it (NUL and line breaks included) and only JSON escapes. Messages, which must
 // stay one line, show names and paths with control characters escaped.
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
@@ -36,6 +32,7 @@
 #include "command.hpp"
 #include "diagnostics.hpp"
 #include "file_io.hpp"
+#include "platform.hpp"
 #include "syskit/error.hpp"
 #include "syskit/registry.hpp"
 
@@ -143,9 +140,19 @@ std::optional<std::string> unknown_hive(const std::string& path) {
     return path.substr(0, path.find('\\'));
 }
 
+// Why the embedded store refused the last call for a reason of its own, or nothing. On Windows
+// the registry is the system's, and its calls report no such reason.
+std::string store_error() {
+#if defined(_WIN32)
+    return {};
+#else
+    return registry::last_store_error();
+#endif
+}
+
 // The store's own reason for refusing a call, as ": reason", or nothing.
 std::string store_reason() {
-    std::string error = registry::last_store_error();
+    std::string error = store_error();
     return error.empty() ? error : ": " + error;
 }
 
@@ -163,7 +170,7 @@ std::string reason(const std::string& path, std::string_view otherwise = {}) {
 // Answers that carry no failure value (false, a default) can still come from a store that
 // refused the call: then its reason is the answer.
 void check_store() {
-    if (std::string error = registry::last_store_error(); !error.empty()) {
+    if (std::string error = store_error(); !error.empty()) {
         throw Failure(kExitFailed, error);
     }
 }
@@ -215,8 +222,14 @@ std::size_t hex_digits(std::string_view text) {
 
 void select_store(const RegOptions& options) {
     if (options.directory_option->count() == 0) return;
+#if defined(_WIN32)
+    throw usage_failure(
+        "--registry is not available on Windows: the commands work on the Windows registry, "
+        "which has no store directory");
+#else
     if (options.directory.empty()) throw usage_failure("--registry needs a directory");
     registry::set_store_directory(options.directory);
+#endif
 }
 
 // --- Output -----------------------------------------------------------------------------------
@@ -233,9 +246,8 @@ int answer(bool yes) {
 }
 
 std::size_t terminal_columns() {
-    struct winsize size {};
-    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1) return size.ws_col;
-    return 80;
+    const std::size_t columns = os::terminal_columns(os::kStandardError);
+    return columns > 1 ? columns : 80;
 }
 
 // The export's progress on a terminal: the key being written, on one line of stderr that is
@@ -286,7 +298,7 @@ class TerminalProgress final : public ExportProgress {
   private:
     static void draw(std::string_view line) {
         // A display that cannot be drawn is not worth failing the export for.
-        static_cast<void>(write_fully(STDERR_FILENO, line));
+        static_cast<void>(os::write_all(os::kStandardError, line));
     }
 
     std::size_t width_;
@@ -518,7 +530,7 @@ int run_get(const RegOptions& options) {
 
 bool path_exists(const std::string& path) {
     std::error_code error;
-    return std::filesystem::symlink_status(path, error).type() !=
+    return std::filesystem::symlink_status(os::native_path(path), error).type() !=
            std::filesystem::file_type::not_found;
 }
 
@@ -530,25 +542,27 @@ int run_export(const RegOptions& options) {
     std::int32_t done = 0;
     {
         std::optional<TerminalProgress> progress;
-        if (::isatty(STDERR_FILENO) == 1) progress.emplace();
+        if (os::is_terminal(os::kStandardError)) progress.emplace();
         done = clsRegistryAccess().ExportToReg(options.path, options.file, !options.no_subkeys,
                                                progress ? &*progress : nullptr);
     }
     // A key the store could not read exports as an empty section, which is not the registry's
     // content: then the file is not kept either.
-    const bool store_failed = !registry::last_store_error().empty();
+    const bool store_failed = !store_error().empty();
     if (done == 1 && !store_failed) return kExitOk;
 
     // The file did not exist before: whatever is there now is a partial export.
     if (store_failed || path_exists(options.file)) {
         std::error_code ignored;
-        std::filesystem::remove(options.file, ignored);
+        std::filesystem::remove(os::native_path(options.file), ignored);
     } else {
-        const int fd = ::open(options.file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // Nothing was written: creating the file tells why.
+        std::error_code error;
+        const int fd = os::create_new(options.file, error);
         if (fd < 0)
-            throw io_failure(fmt::format("cannot write {}", in_quotes(options.file)), errno);
-        ::close(fd);
-        ::unlink(options.file.c_str());
+            throw io_failure(fmt::format("cannot write {}", in_quotes(options.file)), error);
+        static_cast<void>(os::close(fd));
+        os::remove_file(options.file);
     }
     throw Failure(kExitFailed, fmt::format("cannot export {} to {}{}", key_name(options),
                                            in_quotes(options.file), reason(options.path)));
@@ -666,6 +680,10 @@ void add_registry_commands(CLI::App& app, Commands& commands) {
                         "Use the registry store in DIR (default: $SYSKIT_REGISTRY, else "
                         "$XDG_DATA_HOME/syskit/registry, else ~/.local/share/syskit/registry)")
             ->type_name("DIR");
+#if defined(_WIN32)
+    // Only recognised, so that using it is explained (select_store) rather than unknown.
+    options->directory_option->group("");
+#endif
     reg->footer("Run 'syskit reg COMMAND --help' for a command's arguments and exit statuses.");
 
     constexpr std::string_view kChangeStatus =
