@@ -13,7 +13,9 @@ packages=(
   libcli11-dev libfmt-dev nlohmann-json3-dev  # command-line tool (options, messages, JSON output)
   gcc-multilib g++-multilib googletest      # the 32-bit x86 build (i386 preset), GoogleTest from source
   qemu-user                                 # runs its tests where the kernel cannot run 32-bit programs
-  wine64 g++-mingw-w64-x86-64               # the registry conformance program against Wine's registry
+  g++-mingw-w64-x86-64 g++-mingw-w64-i686   # the Windows builds (mingw64, mingw32 presets)
+  wine64                                    # runs the 64-bit Windows tests, cscript and regsvr32
+  mingw-w64-tools libwine-dev               # widl and the platform's IDL files: syskit.dll's type library
   bsdutils                                  # `script`: runs the tool on a pseudo-terminal in tests
 )
 
