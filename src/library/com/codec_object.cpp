@@ -22,9 +22,10 @@ using D = DispatchObject;
 // Runs an in-place coder over the caller's array and writes the array back.
 template <class Coder>
 void code_in_place(C& c, Coder coder) {
-    Bytes bytes = c.bytes(0);
+    LONG lower_bound = 0;
+    Bytes bytes = c.bytes(0, &lower_bound);
     coder(bytes);
-    c.set_out(0, byte_array(bytes, lower_bound_of(*c.argument(0))));
+    c.set_out(0, byte_array(bytes, lower_bound));
 }
 
 // Runs a buffer operation over the caller's array and its length; the array becomes the result,

@@ -221,7 +221,7 @@ std::string Call::text(std::size_t i) const {
     return narrow(std::wstring_view(text, SysStringLen(text)));
 }
 
-Bytes Call::bytes(std::size_t i) const {
+Bytes Call::bytes(std::size_t i, LONG* lower_bound) const {
     const VARIANT* value = argument(i);
     if (value == nullptr) throw ArgumentError{DISP_E_PARAMNOTOPTIONAL, i};
     SAFEARRAY* array = array_of(*value);
@@ -232,6 +232,7 @@ Bytes Call::bytes(std::size_t i) const {
         FAILED(SafeArrayGetUBound(array, 1, &upper))) {
         throw ArgumentError{DISP_E_TYPEMISMATCH, i};
     }
+    if (lower_bound != nullptr) *lower_bound = lower;
     Bytes bytes;
     bytes.reserve(static_cast<std::size_t>(upper - lower + 1));
     VARTYPE type = VT_EMPTY;

@@ -44,8 +44,9 @@ class Call {
     [[nodiscard]] bool boolean(std::size_t i) const;
     [[nodiscard]] float r4(std::size_t i) const;
     [[nodiscard]] std::string text(std::size_t i) const;
-    // Any one-dimensional array whose elements convert to bytes, first to last.
-    [[nodiscard]] Bytes bytes(std::size_t i) const;
+    // Any one-dimensional array whose elements convert to bytes, first to last; `lower_bound`,
+    // when given, receives the array's lower bound.
+    [[nodiscard]] Bytes bytes(std::size_t i, LONG* lower_bound = nullptr) const;
     // The argument as an object, or nullptr when it holds none (any other value, or Nothing).
     [[nodiscard]] IDispatch* object(std::size_t i) const;
 

@@ -129,16 +129,4 @@ Variant registry_value_array(const std::vector<RegistryValue>& values, LONG lowe
     });
 }
 
-LONG lower_bound_of(const VARIANT& value) {
-    const VARIANT* v = &value;
-    if (V_VT(v) == (VT_BYREF | VT_VARIANT)) v = V_VARIANTREF(v);
-    SAFEARRAY* array = nullptr;
-    if ((V_VT(v) & VT_ARRAY) != 0) {
-        array = (V_VT(v) & VT_BYREF) != 0 ? *V_ARRAYREF(v) : V_ARRAY(v);
-    }
-    LONG lower = 0;
-    if (array == nullptr || FAILED(SafeArrayGetLBound(array, 1, &lower))) return 0;
-    return lower;
-}
-
 }  // namespace syskit::com

@@ -73,7 +73,4 @@ class Variant {
 [[nodiscard]] Variant registry_value_array(const std::vector<RegistryValue>& values,
                                            LONG lower_bound);
 
-// The array's lower bound, or 0 when the value holds no array.
-[[nodiscard]] LONG lower_bound_of(const VARIANT& value);
-
 }  // namespace syskit::com
