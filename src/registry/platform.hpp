@@ -7,9 +7,24 @@
 // the embedded store (store/), which answers as the platform registry does. Handles are 32-bit
 // values: the predefined roots 0x80000000 to 0x80000006, and non-zero values the surface hands
 // out for opened keys.
+//
+// Two additions serve the component and change no answer:
+// - every call takes an optional Refusal that, when the call does not succeed, says why in more
+//   words than the result code: which database file the store could not read or write, the
+//   system's reason for an I/O failure. It is filled in by this call only, never kept.
+// - ReadSnapshot and WriteBatch group the calls a thread makes while they live. The store serves
+//   the reads of a snapshot from one read transaction per database, and runs the writes of a
+//   batch in shared write transactions that it commits at least every kBatchCommitInterval and
+//   when the batch ends (and before a call of another thread touches that database). A process
+//   killed during a batch leaves every database as it was after some commit. On Windows both
+//   are empty: the platform registry is already fast at this.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <string>
+
+#include "syskit/registry.hpp"
 
 namespace syskit::registry::platform {
 
@@ -64,22 +79,64 @@ inline constexpr Result kBadDatabase = 1009;       // ERROR_BADDB: the store can
 inline constexpr Result kRegistryIoFailed = 1016;  // ERROR_REGISTRY_IO_FAILED
 
 // Name limits of the platform registry.
-inline constexpr Dword kMaxKeyNameLength = 255;
-inline constexpr Dword kMaxValueNameLength = 16383;
+inline constexpr Dword kMaxKeyNameLength = registry::kMaxKeyNameLength;
+inline constexpr Dword kMaxValueNameLength = registry::kMaxValueNameLength;
 
-Result RegOpenKeyA(Handle key, const char* subkey, Handle* result);
-Result RegOpenKeyExA(Handle key, const char* subkey, Dword options, Access access, Handle* result);
-Result RegCreateKeyA(Handle key, const char* subkey, Handle* result);
-Result RegDeleteKeyA(Handle key, const char* subkey);
+// Why a call did not succeed, beyond its result code. `code` is ok when the result code says all
+// there is to say; otherwise it classifies the failure (store_unreadable, store_damaged,
+// access_denied for a read-only database, io_error, name_too_long, out_of_memory) and `message`
+// says it in one line, naming `file`, the database concerned.
+struct Refusal {
+    RegistryStatusCode code = RegistryStatusCode::ok;
+    std::string message;
+    std::string file;
+};
+
+Result RegOpenKeyA(Handle key, const char* subkey, Handle* result, Refusal* why = nullptr);
+Result RegOpenKeyExA(Handle key, const char* subkey, Dword options, Access access, Handle* result,
+                     Refusal* why = nullptr);
+Result RegCreateKeyA(Handle key, const char* subkey, Handle* result, Refusal* why = nullptr);
+Result RegDeleteKeyA(Handle key, const char* subkey, Refusal* why = nullptr);
 Result RegEnumKeyExA(Handle key, Dword index, char* name, Dword* name_size, Dword* reserved,
-                     char* class_name, Dword* class_size, void* last_write_time);
+                     char* class_name, Dword* class_size, void* last_write_time,
+                     Refusal* why = nullptr);
 Result RegEnumValueA(Handle key, Dword index, char* name, Dword* name_size, Dword* reserved,
-                     Dword* type, std::uint8_t* data, Dword* data_size);
+                     Dword* type, std::uint8_t* data, Dword* data_size, Refusal* why = nullptr);
 Result RegQueryValueExA(Handle key, const char* name, Dword* reserved, Dword* type,
-                        std::uint8_t* data, Dword* data_size);
+                        std::uint8_t* data, Dword* data_size, Refusal* why = nullptr);
 Result RegSetValueExA(Handle key, const char* name, Dword reserved, Dword type,
-                      const std::uint8_t* data, Dword data_size);
-Result RegDeleteValueA(Handle key, const char* name);
+                      const std::uint8_t* data, Dword data_size, Refusal* why = nullptr);
+Result RegDeleteValueA(Handle key, const char* name, Refusal* why = nullptr);
 Result RegCloseKey(Handle key);
+
+// The longest a batch keeps its writes uncommitted, so that other writers wait no longer.
+inline constexpr std::chrono::milliseconds kBatchCommitInterval{200};
+
+// While one lives, the calls of this thread read one snapshot of each database they touch (the
+// first call on a database takes it). Snapshots nest; the outermost one ends them.
+class ReadSnapshot {
+  public:
+    ReadSnapshot();
+    ~ReadSnapshot();
+    ReadSnapshot(const ReadSnapshot&) = delete;
+    ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+};
+
+// While one lives, the writes of this thread are grouped into shared write transactions (see
+// above); reads in between see them. Batches nest; the outermost one commits. finish() commits
+// what is left and says whether every write of the batch reached the disk: a commit that failed
+// (a full disk) undoes the writes since the one before, although their calls succeeded.
+class WriteBatch {
+  public:
+    WriteBatch();
+    ~WriteBatch();
+    WriteBatch(const WriteBatch&) = delete;
+    WriteBatch& operator=(const WriteBatch&) = delete;
+    // Commits and ends the batch; false, with `why` filled in, when some of its writes were lost.
+    bool finish(Refusal* why = nullptr);
+
+  private:
+    bool finished_ = false;
+};
 
 }  // namespace syskit::registry::platform

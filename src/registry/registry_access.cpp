@@ -1,29 +1,41 @@
 // clsRegistryAccess: registry paths, keys, values, enumeration and the hex-text conversions.
 //
-// Every operation makes exactly the platform calls of its description, with the same subkey
-// paths, access masks, buffer sizes and presets, and reads their results the same way, so the
-// object answers alike over the embedded store and over the real registry: buffers are filled
-// with spaces before a call and read back whole, sizes are preset, and only the results the
-// description consults are consulted. Texts cross the platform as code-page bytes.
+// Every operation makes exactly the registry calls its rules give, with the same subkey paths,
+// access masks, buffer sizes and presets, and reads their results the same way, so the object
+// answers alike over the embedded store and over the real registry: buffers are filled with
+// spaces before a call and read back whole, sizes are preset, and only the results the rules
+// consult decide the answer. Texts cross the registry as code-page bytes.
 //
-// One deliberate difference: an enumeration stops at a result that no later index can change
-// (an invalid or deleted handle, access denied, a store failure) instead of listing it again and
-// again for ever; see docs/registry.md.
+// Each operation also says why it answered as it did (operations.hpp): the result of the call
+// that decided its answer, with the store's own reason when it gave one. A path without a root
+// key is answered at once, as the registry refuses the calls made with root 0.
+//
+// Readers run in one read snapshot of the registry and writers in one write batch (platform.hpp),
+// so that an operation's calls see one state of the store and cost one transaction; neither
+// changes an answer. One deliberate difference from the bare calls: an enumeration stops at a
+// result that no later index can change (an invalid or deleted handle, access denied, a store
+// failure) instead of listing it again and again for ever; see docs/registry.md.
+#include <algorithm>
 #include <array>
-#include <cstring>
 #include <string>
 #include <string_view>
 
+#include "registry/operations.hpp"
 #include "registry/platform.hpp"
 #include "registry/text_helpers.hpp"
 #include "syskit/error.hpp"
 #include "syskit/registry.hpp"
 
 namespace syskit {
+
+using registry::detail::Answer;
+using registry::detail::Operations;
+
+namespace registry::detail {
 namespace {
 
-namespace api = registry::platform;
-using namespace registry::detail;
+namespace api = platform;
+using Code = RegistryStatusCode;
 
 constexpr std::uint32_t kNameBuffer = 255;  // subkey and value names in the enumerations
 constexpr std::uint32_t kDataBuffer = 255;  // ReadString's text and EnumValues' data
@@ -37,12 +49,445 @@ std::uint32_t handle_of(std::int32_t hive) {
     return static_cast<std::uint32_t>(hive);
 }
 
+std::string what(std::string_view verb, const Subject& subject) {
+    return std::string(verb) + " " + describe(subject);
+}
+
 }  // namespace
 
-// --- Paths and keys ---------------------------------------------------------------------------
+bool Operations::resolve(const std::string& path) {
+    clsRegistryAccess& s = self_;
+    if (s.resolved_from_.empty() || path != s.resolved_from_) {
+        s.resolved_from_ = path;
+        std::string rewritten = path;
+        std::string subkey;
+        s.GetKeys(rewritten, subkey, s.resolved_hive_);
+        s.resolved_subkey_ = ansi(subkey);
+    }
+    s.hive_ = s.resolved_hive_;
+    s.subkey_ = s.resolved_subkey_;
+    return s.hive_ != 0;
+}
+
+void Operations::note_raised(const std::exception& error) {
+    RegistryStatus status;
+    status.code = Code::error_raised;
+    if (const auto* raised = dynamic_cast<const Error*>(&error)) {
+        status.message =
+            "error " + std::to_string(raised->number()) + ": " + std::string(raised->description());
+    } else {
+        status.message = error.what();
+    }
+    self_.status_ = std::move(status);
+}
+
+// --- Keys -------------------------------------------------------------------------------------
+
+Answer<std::int32_t> Operations::create_key(const std::string& path) {
+    const Subject subject{path};
+    if (!resolve(path)) return {0, unknown_root(what("cannot create", subject), path)};
+    platform::WriteBatch batch;
+    api::Refusal why;
+    clsRegistryAccess& s = self_;
+    const api::Result r = api::RegCreateKeyA(handle_of(s.hive_), s.subkey_.c_str(), &s.key_, &why);
+    if (r != api::kSuccess) {
+        return {0, refusal(what("cannot create", subject), subject, Target::key, r, why)};
+    }
+    api::RegCloseKey(s.key_);
+    if (!batch.finish(&why)) {
+        return {0, refusal(what("cannot create", subject), subject, Target::key,
+                           api::kRegistryIoFailed, why)};
+    }
+    return {static_cast<std::int32_t>(s.key_), {}};
+}
+
+Answer<std::int32_t> Operations::kill_key(const std::string& path) {
+    const Subject subject{path};
+    if (!resolve(path)) return {0, unknown_root(what("cannot delete", subject), path)};
+    platform::WriteBatch batch;
+    api::Refusal why;
+    clsRegistryAccess& s = self_;
+    api::Result r = api::RegOpenKeyExA(handle_of(s.hive_), s.subkey_.c_str(), 0, api::kKeyAllAccess,
+                                       &s.key_, &why);
+    if (r != api::kSuccess) {
+        return {0, refusal(what("cannot delete", subject), subject, Target::key, r, why)};
+    }
+    // Deletes the opened key itself; the answer is non-zero whatever the deletion gave.
+    RegistryStatus status;
+    r = api::RegDeleteKeyA(s.key_, "", &why);
+    if (r == api::kAccessDenied && why.code == Code::ok) {
+        std::array<char, kNameBuffer> name;
+        api::Dword size = kNameBuffer;
+        const api::Result first =
+            api::RegEnumKeyExA(s.key_, 0, name.data(), &size, nullptr, nullptr, nullptr, nullptr);
+        if (s.subkey_.empty()) {
+            status = failure(Code::access_denied, describe(subject) + " was not deleted",
+                             "a root key cannot be deleted");
+        } else if (first == api::kSuccess || first == api::kMoreData) {
+            status = failure(Code::has_subkeys, describe(subject) + " was not deleted",
+                             "it has subkeys");
+        }
+        status.result = r;
+    }
+    if (r != api::kSuccess && status.ok()) {
+        status = refusal(what("cannot delete", subject), subject, Target::key, r, why);
+    }
+    api::RegCloseKey(s.key_);
+    if (!batch.finish(&why) && status.ok()) {
+        status = refusal(what("cannot delete", subject), subject, Target::key,
+                         api::kRegistryIoFailed, why);
+    }
+    return {static_cast<std::int32_t>(s.key_), std::move(status)};
+}
+
+Answer<bool> Operations::key_exists(const std::string& path) {
+    const Subject subject{path};
+    if (!resolve(path)) return {false, unknown_root(what("cannot open", subject), path)};
+    platform::ReadSnapshot snapshot;
+    api::Refusal why;
+    clsRegistryAccess& s = self_;
+    const api::Result r = api::RegOpenKeyExA(handle_of(s.hive_), s.subkey_.c_str(), 0,
+                                             api::kKeyAllAccess, &s.key_, &why);
+    if (r != api::kSuccess) {
+        return {false, refusal(what("cannot open", subject), subject, Target::key, r, why)};
+    }
+    api::RegCloseKey(s.key_);
+    return {true, {}};
+}
+
+Answer<bool> Operations::have_subkey(const std::string& path) {
+    const Subject subject{path};
+    if (!resolve(path)) return {false, unknown_root(what("cannot open", subject), path)};
+    platform::ReadSnapshot snapshot;
+    api::Refusal why;
+    clsRegistryAccess& s = self_;
+    api::Result r = api::RegOpenKeyA(handle_of(s.hive_), s.subkey_.c_str(), &s.key_, &why);
+    if (r != api::kSuccess) {
+        return {false, refusal(what("cannot open", subject), subject, Target::key, r, why)};
+    }
+    std::array<char, kNameBuffer> name;
+    name.fill(' ');
+    api::Dword size = kNameBuffer;
+    r = api::RegEnumKeyExA(s.key_, 0, name.data(), &size, nullptr, nullptr, nullptr, nullptr, &why);
+    api::RegCloseKey(s.key_);
+    // Every result but "no more items" answers true, failures included; those say why.
+    Answer<bool> answer{r != api::kNoMoreItems, {}};
+    if (enumeration_broken(r)) {
+        answer.status =
+            refusal(what("cannot list the subkeys of", subject), subject, Target::key, r, why);
+    }
+    return answer;
+}
+
+Answer<std::int32_t> Operations::enum_keys(const std::string& path,
+                                           std::vector<std::string>& keys) {
+    const Subject subject{path};
+    const bool rooted = resolve(path);
+    keys.clear();
+    if (!rooted) return {-1, unknown_root(what("cannot open", subject), path)};
+    platform::ReadSnapshot snapshot;
+    api::Refusal why;
+    clsRegistryAccess& s = self_;
+    api::Result r = api::RegOpenKeyA(handle_of(s.hive_), s.subkey_.c_str(), &s.key_, &why);
+    if (r != api::kSuccess) {
+        return {-1, refusal(what("cannot open", subject), subject, Target::key, r, why)};
+    }
+    RegistryStatus status;
+    for (api::Dword index = 0;; ++index) {
+        std::array<char, kNameBuffer> name;
+        name.fill(' ');
+        api::Dword size = kNameBuffer;
+        r = api::RegEnumKeyExA(s.key_, index, name.data(), &size, nullptr, nullptr, nullptr,
+                               nullptr, &why);
+        if (r == api::kNoMoreItems) break;
+        if (enumeration_broken(r)) {
+            status =
+                refusal(what("cannot list the subkeys of", subject), subject, Target::key, r, why);
+            break;
+        }
+        if (r == api::kMoreData && status.ok()) {
+            status = failure(Code::does_not_fit, what("cannot list the subkeys of", subject),
+                             "a subkey's name is longer than 254 characters");
+        }
+        keys.push_back(
+            utf8(std::string_view(name.data(), std::min<api::Dword>(size, kNameBuffer))));
+    }
+    api::RegCloseKey(s.key_);
+    return {static_cast<std::int32_t>(keys.size()), std::move(status)};
+}
+
+// --- Values -----------------------------------------------------------------------------------
+
+Answer<std::int32_t> Operations::write_value(const std::string& path, std::string name,
+                                             api::Dword type, std::string value) {
+    const Subject subject{path, &name};
+    platform::WriteBatch batch;
+    // A missing key is created first (whatever that gives) when the flag allows it.
+    if (Answer<bool> exists = key_exists(path); !exists.value) {
+        if (!self_.create_flag_) {
+            if (exists.status.code == Code::no_such_key) {
+                return {0, failure(Code::no_such_key, what("cannot write", subject),
+                                   "the key does not exist")};
+            }
+            // The same reason, told of the write.
+            const std::size_t told = what("cannot open", Subject{path}).size();
+            exists.status.message =
+                what("cannot write", subject) +
+                exists.status.message.substr(std::min(told, exists.status.message.size()));
+            return {0, std::move(exists.status)};
+        }
+        static_cast<void>(create_key(path));
+    }
+    const bool rooted = resolve(path);
+    if (type == api::kString) {
+        value = ansi(value);
+    } else if (type == api::kBinary) {
+        value = ansi(self_.StrToBin(value));
+    }
+    if (!rooted) return {0, unknown_root(what("cannot write", subject), path)};
+    api::Refusal why;
+    clsRegistryAccess& s = self_;
+    api::Result r =
+        api::RegOpenKeyExA(handle_of(s.hive_), s.subkey_.c_str(), 0, api::kKeyWrite, &s.key_, &why);
+    if (r != api::kSuccess) {
+        return {0, refusal(what("cannot write", subject), subject, Target::key, r, why)};
+    }
+    r = api::RegSetValueExA(s.key_, ansi(name).c_str(), 0, type,
+                            reinterpret_cast<const std::uint8_t*>(value.data()),
+                            static_cast<api::Dword>(value.size()), &why);
+    api::RegCloseKey(s.key_);
+    if (r == api::kSuccess && !batch.finish(&why)) r = api::kRegistryIoFailed;
+    if (r != api::kSuccess) {
+        return {0, refusal(what("cannot write", subject), subject, Target::value, r, why)};
+    }
+    return {static_cast<std::int32_t>(s.key_), {}};
+}
+
+Answer<std::string> Operations::read_string(const std::string& path, const std::string& name,
+                                            const std::string& fallback) {
+    const Subject subject{path, &name};
+    if (!resolve(path)) return {fallback, unknown_root(what("cannot read", subject), path)};
+    platform::ReadSnapshot snapshot;
+    api::Refusal why;
+    clsRegistryAccess& s = self_;
+    api::Result r =
+        api::RegOpenKeyExA(handle_of(s.hive_), s.subkey_.c_str(), 0, api::kKeyRead, &s.key_, &why);
+    if (r != api::kSuccess) {
+        return {fallback, refusal(what("cannot read", subject), subject, Target::key, r, why)};
+    }
+    std::array<std::uint8_t, kDataBuffer> buffer;
+    buffer.fill(' ');
+    api::Dword type = api::kString;
+    api::Dword size = kDataBuffer;
+    r = api::RegQueryValueExA(s.key_, ansi(name).c_str(), nullptr, &type, buffer.data(), &size,
+                              &why);
+    api::RegCloseKey(s.key_);
+    if (r == api::kMoreData) {
+        return {fallback, failure(Code::does_not_fit, describe(subject) + " cannot be read as text",
+                                  "it is longer than 254 characters")};
+    }
+    if (r != api::kSuccess) {
+        return {fallback, refusal(what("cannot read", subject), subject, Target::value, r, why)};
+    }
+    // The whole buffer, trimmed of spaces, then without its last character (the terminator).
+    // Behind the `size` bytes delivered the buffer holds only its preset spaces, which the trim
+    // removes with any the data ends in, so trimming the delivered bytes gives the same text.
+    const std::string_view delivered(reinterpret_cast<const char*>(buffer.data()),
+                                     std::min(size, kDataBuffer));
+    std::string text = utf8(without_spaces_around(delivered));
+    drop_last_character(text);
+    return {std::move(text), {}};
+}
+
+Answer<std::int32_t> Operations::read_dword(const std::string& path, const std::string& name,
+                                            std::int32_t fallback) {
+    const Subject subject{path, &name};
+    if (!resolve(path)) return {fallback, unknown_root(what("cannot read", subject), path)};
+    platform::ReadSnapshot snapshot;
+    api::Refusal why;
+    clsRegistryAccess& s = self_;
+    api::Result r =
+        api::RegOpenKeyExA(handle_of(s.hive_), s.subkey_.c_str(), 0, api::kKeyRead, &s.key_, &why);
+    if (r != api::kSuccess) {
+        return {fallback, refusal(what("cannot read", subject), subject, Target::key, r, why)};
+    }
+    std::uint8_t cell[4] = {0, 0, 0, 0};
+    api::Dword type = api::kDword;
+    api::Dword size = 4;
+    r = api::RegQueryValueExA(s.key_, ansi(name).c_str(), nullptr, &type, cell, &size, &why);
+    api::RegCloseKey(s.key_);
+    if (r == api::kMoreData) {
+        return {fallback,
+                failure(Code::does_not_fit, describe(subject) + " cannot be read as a number",
+                        "its data is longer than 4 bytes")};
+    }
+    if (r != api::kSuccess) {
+        return {fallback, refusal(what("cannot read", subject), subject, Target::value, r, why)};
+    }
+    return {static_cast<std::int32_t>(std::uint32_t(cell[0]) | std::uint32_t(cell[1]) << 8 |
+                                      std::uint32_t(cell[2]) << 16 | std::uint32_t(cell[3]) << 24),
+            {}};
+}
+
+Answer<std::string> Operations::read_binary(const std::string& path, const std::string& name,
+                                            const std::string& fallback) {
+    const Subject subject{path, &name};
+    if (!resolve(path)) return {fallback, unknown_root(what("cannot read", subject), path)};
+    platform::ReadSnapshot snapshot;
+    api::Refusal why;
+    clsRegistryAccess& s = self_;
+    api::Result r =
+        api::RegOpenKeyExA(handle_of(s.hive_), s.subkey_.c_str(), 0, api::kKeyRead, &s.key_, &why);
+    if (r != api::kSuccess) {
+        return {fallback, refusal(what("cannot read", subject), subject, Target::key, r, why)};
+    }
+    const std::string value_name = ansi(name);
+    // A size probe with a one-byte buffer (its result is not consulted), then the whole value.
+    std::uint8_t probe = ' ';
+    api::Dword type = api::kBinary;
+    api::Dword size = 1;
+    api::RegQueryValueExA(s.key_, value_name.c_str(), nullptr, &type, &probe, &size);
+    std::string buffer(size, ' ');
+    type = api::kBinary;
+    r = api::RegQueryValueExA(s.key_, value_name.c_str(), nullptr, &type,
+                              reinterpret_cast<std::uint8_t*>(buffer.data()), &size, &why);
+    api::RegCloseKey(s.key_);
+    if (r != api::kSuccess) {
+        return {fallback, refusal(what("cannot read", subject), subject, Target::value, r, why)};
+    }
+    return {trim_spaces(self_.BinToStr(utf8(buffer))), {}};
+}
+
+Answer<std::int32_t> Operations::kill_value(const std::string& path, const std::string& name) {
+    const Subject subject{path, &name};
+    if (!resolve(path)) return {0, unknown_root(what("cannot delete", subject), path)};
+    platform::WriteBatch batch;
+    api::Refusal why;
+    clsRegistryAccess& s = self_;
+    api::Result r =
+        api::RegOpenKeyExA(handle_of(s.hive_), s.subkey_.c_str(), 0, api::kKeyWrite, &s.key_, &why);
+    if (r != api::kSuccess) {
+        return {0, refusal(what("cannot delete", subject), subject, Target::key, r, why)};
+    }
+    // The answer is non-zero whatever the deletion gave.
+    r = api::RegDeleteValueA(s.key_, ansi(name).c_str(), &why);
+    api::RegCloseKey(s.key_);
+    if (r == api::kSuccess && !batch.finish(&why)) r = api::kRegistryIoFailed;
+    Answer<std::int32_t> answer{static_cast<std::int32_t>(s.key_), {}};
+    if (r != api::kSuccess) {
+        answer.status = refusal(what("cannot delete", subject), subject, Target::value, r, why);
+    }
+    return answer;
+}
+
+Answer<bool> Operations::value_exists(const std::string& path, const std::string& name) {
+    const Subject subject{path, &name};
+    if (!resolve(path)) return {false, unknown_root(what("cannot read", subject), path)};
+    platform::ReadSnapshot snapshot;
+    api::Refusal why;
+    clsRegistryAccess& s = self_;
+    api::Result r =
+        api::RegOpenKeyExA(handle_of(s.hive_), s.subkey_.c_str(), 0, api::kKeyRead, &s.key_, &why);
+    if (r != api::kSuccess) {
+        return {false, refusal(what("cannot read", subject), subject, Target::key, r, why)};
+    }
+    api::Dword type = 0;
+    api::Dword size = 1;
+    r = api::RegQueryValueExA(s.key_, ansi(name).c_str(), nullptr, &type, nullptr, &size, &why);
+    api::RegCloseKey(s.key_);
+    if (r != api::kSuccess) {
+        return {false, refusal(what("cannot read", subject), subject, Target::value, r, why)};
+    }
+    return {true, {}};
+}
+
+Answer<std::int32_t> Operations::enum_values(const std::string& path,
+                                             std::vector<std::string>& names,
+                                             std::vector<RegistryValue>& values,
+                                             std::int32_t only_type) {
+    const Subject subject{path};
+    if (!resolve(path)) return {-1, unknown_root(what("cannot open", subject), path)};
+    platform::ReadSnapshot snapshot;
+    api::Refusal why;
+    clsRegistryAccess& s = self_;
+    api::Handle enumeration = 0;  // kept apart from key_, which the readers below reuse
+    api::Result r = api::RegOpenKeyA(handle_of(s.hive_), s.subkey_.c_str(), &enumeration, &why);
+    if (r != api::kSuccess) {
+        return {-1, refusal(what("cannot open", subject), subject, Target::key, r, why)};
+    }
+    names.clear();
+    values.clear();
+    RegistryStatus status;
+    const auto note = [&status](RegistryStatus&& inner) {
+        if (status.ok()) status = std::move(inner);
+    };
+    std::int32_t count = 0;
+    for (api::Dword index = 0;; ++index) {
+        std::array<char, kNameBuffer> name;
+        std::array<std::uint8_t, kDataBuffer> data;
+        name.fill(' ');
+        data.fill(' ');
+        api::Dword name_size = kNameBuffer;
+        api::Dword data_size = kDataBuffer;
+        api::Dword type = 0;
+        r = api::RegEnumValueA(enumeration, index, name.data(), &name_size, nullptr, &type,
+                               data.data(), &data_size, &why);
+        if (r == api::kNoMoreItems) break;
+        if (enumeration_broken(r)) {
+            note(refusal(what("cannot list the values of", subject), subject, Target::key, r, why));
+            break;
+        }
+        if (only_type != -1 && type != static_cast<api::Dword>(only_type)) continue;
+        if (r == api::kMoreData) {
+            note(failure(Code::does_not_fit, what("cannot list the values of", subject),
+                         "value number " + std::to_string(index + 1) +
+                             " has more than 255 bytes of data or a name of more than 254 "
+                             "characters, and is listed without them"));
+        }
+        names.push_back(
+            trim_spaces(utf8(std::string_view(name.data(), std::min(name_size, kNameBuffer)))));
+        const std::string& listed = names.back();
+        switch (type) {
+            case api::kBinary:
+                if (data_size > 0) {
+                    const std::string_view bytes(reinterpret_cast<const char*>(data.data()),
+                                                 std::min(data_size, kDataBuffer));
+                    values.emplace_back(trim_spaces(self_.BinToStr(utf8(bytes))));
+                } else {
+                    values.emplace_back(std::string());
+                }
+                break;
+            case api::kDword: {
+                Answer<std::int32_t> number = read_dword(path, listed, 0);
+                values.emplace_back(number.value);
+                note(std::move(number.status));
+                break;
+            }
+            case api::kString: {
+                Answer<std::string> text = read_string(path, listed, "");
+                values.emplace_back(std::move(text.value));
+                note(std::move(text.status));
+                break;
+            }
+            default:
+                values.emplace_back(std::monostate{});
+        }
+        ++count;
+    }
+    api::RegCloseKey(enumeration);
+    return {count, std::move(status)};
+}
+
+}  // namespace registry::detail
+
+// --- The object's operations ------------------------------------------------------------------
 
 void clsRegistryAccess::GetKeys(std::string& path, std::string& subkey, std::int32_t& hive) {
-    for (const HiveRow& row : kHives)
+    using registry::kHives;
+    using registry::detail::ascii_upper;
+    using registry::detail::first_characters;
+    using registry::detail::replace_ignoring_case;
+    for (const registry::Hive& row : kHives)
         path = replace_ignoring_case(path, row.long_name, row.short_name);
     const std::size_t backslash = path.find('\\');
     std::string token;
@@ -54,7 +499,7 @@ void clsRegistryAccess::GetKeys(std::string& path, std::string& subkey, std::int
         subkey = path.substr(backslash + 1);
     }
     hive = 0;
-    for (const HiveRow& row : kHives) {
+    for (const registry::Hive& row : kHives) {
         if (token == row.short_name) {
             hive = static_cast<std::int32_t>(row.handle);
             break;
@@ -62,273 +507,109 @@ void clsRegistryAccess::GetKeys(std::string& path, std::string& subkey, std::int
     }
 }
 
-void clsRegistryAccess::resolve(std::string& path) {
-    std::string subkey;
-    GetKeys(path, subkey, hive_);
-    subkey_ = ansi(subkey);
-}
-
 std::int32_t clsRegistryAccess::CreateKey(std::string sPath) {
-    resolve(sPath);
-    if (api::RegCreateKeyA(handle_of(hive_), subkey_.c_str(), &key_) != api::kSuccess) return 0;
-    api::RegCloseKey(key_);
-    return static_cast<std::int32_t>(key_);
+    Operations op(*this);
+    return op.run([&] { return op.create_key(sPath); });
 }
 
 std::int32_t clsRegistryAccess::KillKey(std::string sPath) {
-    resolve(sPath);
-    if (api::RegOpenKeyExA(handle_of(hive_), subkey_.c_str(), 0, api::kKeyAllAccess, &key_) !=
-        api::kSuccess) {
-        return 0;
-    }
-    api::RegDeleteKeyA(key_, "");  // deletes the opened key itself; the result is not consulted
-    api::RegCloseKey(key_);
-    return static_cast<std::int32_t>(key_);
+    Operations op(*this);
+    return op.run([&] { return op.kill_key(sPath); });
 }
 
 bool clsRegistryAccess::KeyExists(std::string sPath) {
-    resolve(sPath);
-    if (api::RegOpenKeyExA(handle_of(hive_), subkey_.c_str(), 0, api::kKeyAllAccess, &key_) !=
-        api::kSuccess) {
-        return false;
-    }
-    api::RegCloseKey(key_);
-    return true;
+    Operations op(*this);
+    return op.run([&] { return op.key_exists(sPath); });
 }
 
 bool clsRegistryAccess::HaveSubkey(std::string sPath) {
-    resolve(sPath);
-    if (api::RegOpenKeyA(handle_of(hive_), subkey_.c_str(), &key_) != api::kSuccess) return false;
-    std::array<char, kNameBuffer> name;
-    name.fill(' ');
-    api::Dword size = kNameBuffer;
-    const bool answer = api::RegEnumKeyExA(key_, 0, name.data(), &size, nullptr, nullptr, nullptr,
-                                           nullptr) != api::kNoMoreItems;
-    api::RegCloseKey(key_);
-    return answer;
+    Operations op(*this);
+    return op.run([&] { return op.have_subkey(sPath); });
 }
 
 std::int32_t clsRegistryAccess::EnumKeys(std::string sPath, std::vector<std::string>& Key) {
-    resolve(sPath);
-    Key.clear();
-    if (api::RegOpenKeyA(handle_of(hive_), subkey_.c_str(), &key_) != api::kSuccess) return -1;
-    for (api::Dword index = 0;; ++index) {
-        std::array<char, kNameBuffer> name;
-        name.fill(' ');
-        api::Dword size = kNameBuffer;
-        const api::Result r =
-            api::RegEnumKeyExA(key_, index, name.data(), &size, nullptr, nullptr, nullptr, nullptr);
-        if (r == api::kNoMoreItems || enumeration_broken(r)) break;
-        Key.push_back(utf8(std::string_view(name.data(), std::min<api::Dword>(size, kNameBuffer))));
-    }
-    api::RegCloseKey(key_);
-    return static_cast<std::int32_t>(Key.size());
+    Operations op(*this);
+    return op.run([&] { return op.enum_keys(sPath, Key); });
 }
-
-// --- Values -----------------------------------------------------------------------------------
-
-namespace {
-
-// The writers' first step: a missing key is created (result ignored) when the flag allows it.
-bool writer_may_go_on(clsRegistryAccess& self, const std::string& path) {
-    if (self.KeyExists(path)) return true;
-    if (!self.CreateKeyIfDoesntExists()) return false;
-    self.CreateKey(path);
-    return true;
-}
-
-}  // namespace
 
 std::int32_t clsRegistryAccess::WriteString(std::string sPath, std::string sName,
                                             std::string sValue) {
-    if (!writer_may_go_on(*this, sPath)) return 0;
-    resolve(sPath);
-    if (sName == "@") sName.clear();
-    if (api::RegOpenKeyExA(handle_of(hive_), subkey_.c_str(), 0, api::kKeyWrite, &key_) !=
-        api::kSuccess)
-        return 0;
-    const std::string data = ansi(sValue);
-    const api::Result r = api::RegSetValueExA(key_, ansi(sName).c_str(), 0, api::kString,
-                                              reinterpret_cast<const std::uint8_t*>(data.data()),
-                                              static_cast<api::Dword>(data.size()));
-    api::RegCloseKey(key_);
-    return r == api::kSuccess ? static_cast<std::int32_t>(key_) : 0;
+    Operations op(*this);
+    return op.run([&] {
+        if (sName == "@") sName.clear();
+        return op.write_value(sPath, std::move(sName), registry::platform::kString,
+                              std::move(sValue));
+    });
 }
 
 std::string clsRegistryAccess::ReadString(std::string sPath, std::string sName,
                                           const std::string& sDefault) {
-    resolve(sPath);
-    if (api::RegOpenKeyExA(handle_of(hive_), subkey_.c_str(), 0, api::kKeyRead, &key_) !=
-        api::kSuccess) {
-        return sDefault;
-    }
-    std::array<std::uint8_t, kDataBuffer> buffer;
-    buffer.fill(' ');
-    api::Dword type = api::kString;
-    api::Dword size = kDataBuffer;
-    const api::Result r =
-        api::RegQueryValueExA(key_, ansi(sName).c_str(), nullptr, &type, buffer.data(), &size);
-    api::RegCloseKey(key_);
-    if (r != api::kSuccess) return sDefault;
-    // The text, its terminator and the spaces behind it: trimmed, then without the terminator.
-    std::string text = trim_spaces(
-        utf8(std::string_view(reinterpret_cast<const char*>(buffer.data()), kDataBuffer)));
-    drop_last_character(text);
-    return text;
+    Operations op(*this);
+    return op.run([&] { return op.read_string(sPath, sName, sDefault); });
 }
 
 std::int32_t clsRegistryAccess::WriteDWORD(std::string sPath, std::string sName,
                                            std::int32_t lValue) {
-    if (!writer_may_go_on(*this, sPath)) return 0;
-    resolve(sPath);
-    if (api::RegOpenKeyExA(handle_of(hive_), subkey_.c_str(), 0, api::kKeyWrite, &key_) !=
-        api::kSuccess)
-        return 0;
-    const auto value = static_cast<std::uint32_t>(lValue);
-    const std::uint8_t data[4] = {
-        static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-        static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
-    const api::Result r = api::RegSetValueExA(key_, ansi(sName).c_str(), 0, api::kDword, data, 4);
-    api::RegCloseKey(key_);
-    return r == api::kSuccess ? static_cast<std::int32_t>(key_) : 0;
+    Operations op(*this);
+    return op.run([&] {
+        const auto value = static_cast<std::uint32_t>(lValue);
+        const std::string data{static_cast<char>(value), static_cast<char>(value >> 8),
+                               static_cast<char>(value >> 16), static_cast<char>(value >> 24)};
+        return op.write_value(sPath, std::move(sName), registry::platform::kDword, data);
+    });
 }
 
 std::int32_t clsRegistryAccess::ReadDWORD(std::string sPath, std::string sName,
                                           std::int32_t lDefault) {
-    resolve(sPath);
-    if (api::RegOpenKeyExA(handle_of(hive_), subkey_.c_str(), 0, api::kKeyRead, &key_) !=
-        api::kSuccess) {
-        return lDefault;
-    }
-    std::uint8_t cell[4] = {0, 0, 0, 0};
-    api::Dword type = api::kDword;
-    api::Dword size = 4;
-    const api::Result r =
-        api::RegQueryValueExA(key_, ansi(sName).c_str(), nullptr, &type, cell, &size);
-    api::RegCloseKey(key_);
-    if (r != api::kSuccess) return lDefault;
-    return static_cast<std::int32_t>(std::uint32_t(cell[0]) | std::uint32_t(cell[1]) << 8 |
-                                     std::uint32_t(cell[2]) << 16 | std::uint32_t(cell[3]) << 24);
+    Operations op(*this);
+    return op.run([&] { return op.read_dword(sPath, sName, lDefault); });
 }
 
 std::int32_t clsRegistryAccess::WriteBinary(std::string sPath, std::string sName,
                                             std::string sValue) {
-    if (!writer_may_go_on(*this, sPath)) return 0;
-    resolve(sPath);
-    const std::string data = ansi(StrToBin(sValue));
-    if (api::RegOpenKeyExA(handle_of(hive_), subkey_.c_str(), 0, api::kKeyWrite, &key_) !=
-        api::kSuccess)
-        return 0;
-    const api::Result r = api::RegSetValueExA(key_, ansi(sName).c_str(), 0, api::kBinary,
-                                              reinterpret_cast<const std::uint8_t*>(data.data()),
-                                              static_cast<api::Dword>(data.size()));
-    api::RegCloseKey(key_);
-    return r == api::kSuccess ? static_cast<std::int32_t>(key_) : 0;
+    Operations op(*this);
+    return op.run([&] {
+        return op.write_value(sPath, std::move(sName), registry::platform::kBinary,
+                              std::move(sValue));
+    });
 }
 
 std::string clsRegistryAccess::ReadBinary(std::string sPath, std::string sName,
                                           const std::string& sDefault) {
-    resolve(sPath);
-    if (api::RegOpenKeyExA(handle_of(hive_), subkey_.c_str(), 0, api::kKeyRead, &key_) !=
-        api::kSuccess) {
-        return sDefault;
-    }
-    const std::string name = ansi(sName);
-    // A size probe with a one-byte buffer (its result is not consulted), then the whole value.
-    std::uint8_t probe = ' ';
-    api::Dword type = api::kBinary;
-    api::Dword size = 1;
-    api::RegQueryValueExA(key_, name.c_str(), nullptr, &type, &probe, &size);
-    std::string buffer(size, ' ');
-    type = api::kBinary;
-    const api::Result r = api::RegQueryValueExA(
-        key_, name.c_str(), nullptr, &type, reinterpret_cast<std::uint8_t*>(buffer.data()), &size);
-    api::RegCloseKey(key_);
-    if (r != api::kSuccess) return sDefault;
-    return trim_spaces(BinToStr(utf8(buffer)));
+    Operations op(*this);
+    return op.run([&] { return op.read_binary(sPath, sName, sDefault); });
 }
 
 std::int32_t clsRegistryAccess::KillValue(std::string sPath, std::string sName) {
-    resolve(sPath);
-    if (api::RegOpenKeyExA(handle_of(hive_), subkey_.c_str(), 0, api::kKeyWrite, &key_) !=
-        api::kSuccess)
-        return 0;
-    api::RegDeleteValueA(key_, ansi(sName).c_str());  // the result is not consulted
-    api::RegCloseKey(key_);
-    return static_cast<std::int32_t>(key_);
+    Operations op(*this);
+    return op.run([&] { return op.kill_value(sPath, sName); });
 }
 
 bool clsRegistryAccess::ValueExists(std::string sPath, std::string sName) {
-    resolve(sPath);
-    if (api::RegOpenKeyExA(handle_of(hive_), subkey_.c_str(), 0, api::kKeyRead, &key_) !=
-        api::kSuccess) {
-        return false;
-    }
-    api::Dword type = 0;
-    api::Dword size = 1;
-    const api::Result r =
-        api::RegQueryValueExA(key_, ansi(sName).c_str(), nullptr, &type, nullptr, &size);
-    api::RegCloseKey(key_);
-    return r == api::kSuccess;
+    Operations op(*this);
+    return op.run([&] { return op.value_exists(sPath, sName); });
 }
 
 std::int32_t clsRegistryAccess::EnumValues(std::string sPath, std::vector<std::string>& sName,
                                            std::vector<RegistryValue>& sValue,
                                            std::int32_t OnlyType) {
-    resolve(sPath);
-    api::Handle enumeration = 0;  // kept apart from key_, which the readers below reuse
-    if (api::RegOpenKeyA(handle_of(hive_), subkey_.c_str(), &enumeration) != api::kSuccess)
-        return -1;
-    sName.clear();
-    sValue.clear();
-    std::int32_t count = 0;
-    for (api::Dword index = 0;; ++index) {
-        std::array<char, kNameBuffer> name;
-        std::array<std::uint8_t, kDataBuffer> data;
-        name.fill(' ');
-        data.fill(' ');
-        api::Dword name_size = kNameBuffer;
-        api::Dword data_size = kDataBuffer;
-        api::Dword type = 0;
-        const api::Result r = api::RegEnumValueA(enumeration, index, name.data(), &name_size,
-                                                 nullptr, &type, data.data(), &data_size);
-        if (r == api::kNoMoreItems || enumeration_broken(r)) break;
-        if (OnlyType != -1 && type != static_cast<api::Dword>(OnlyType)) continue;
-        sName.push_back(
-            trim_spaces(utf8(std::string_view(name.data(), std::min(name_size, kNameBuffer)))));
-        const std::string& listed = sName.back();
-        switch (type) {
-            case api::kBinary:
-                if (data_size > 0) {
-                    const std::string_view bytes(reinterpret_cast<const char*>(data.data()),
-                                                 std::min(data_size, kDataBuffer));
-                    sValue.emplace_back(trim_spaces(BinToStr(utf8(bytes))));
-                } else {
-                    sValue.emplace_back(std::string());
-                }
-                break;
-            case api::kDword:
-                sValue.emplace_back(ReadDWORD(sPath, listed, 0));
-                break;
-            case api::kString:
-                sValue.emplace_back(ReadString(sPath, listed, ""));
-                break;
-            default:
-                sValue.emplace_back(std::monostate{});
-        }
-        ++count;
-    }
-    api::RegCloseKey(enumeration);
-    return count;
+    Operations op(*this);
+    return op.run([&] { return op.enum_values(sPath, sName, sValue, OnlyType); });
 }
 
 // --- Hex text ---------------------------------------------------------------------------------
 
 std::string clsRegistryAccess::StrToBin(std::string& sBin) {
+    using namespace registry::detail;
+    status_ = {};
     std::erase(sBin, ' ');
     if (sBin.empty()) return {};
     const std::string digits = ansi(sBin);  // one byte per character
-    if (digits.size() > kLongestCountedText) throw OverflowError();
+    if (digits.size() > registry::kMaxHexTextLength) {
+        status_ = failure(RegistryStatusCode::error_raised, "cannot convert hex text",
+                          "error 6: Overflow");
+        throw OverflowError();
+    }
     // Pieces of two characters; an odd length's single last character counts only when the
     // number of pieces, the length halved and rounded to even, reaches it.
     const std::size_t half = digits.size() / 2;
@@ -342,9 +623,15 @@ std::string clsRegistryAccess::StrToBin(std::string& sBin) {
 }
 
 std::string clsRegistryAccess::BinToStr(const std::string& sStr) {
+    using namespace registry::detail;
+    status_ = {};
     if (sStr.empty()) return {};
     const std::string bytes = ansi(sStr);
-    if (bytes.size() > kLongestCountedText) throw OverflowError();
+    if (bytes.size() > registry::kMaxHexTextLength) {
+        status_ = failure(RegistryStatusCode::error_raised, "cannot convert to hex text",
+                          "error 6: Overflow");
+        throw OverflowError();
+    }
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string hex;
     hex.reserve(bytes.size() * 3);
@@ -358,6 +645,7 @@ std::string clsRegistryAccess::BinToStr(const std::string& sStr) {
 }
 
 bool clsRegistryAccess::isBinValid(std::string sBin) {
+    status_ = {};
     std::erase(sBin, ' ');
     if (sBin.empty()) return false;
     for (const char c : sBin) {

@@ -1,8 +1,7 @@
-// Small text helpers of the registry component: the hive table, code-page conversion at the
-// platform boundary, and the trimming and case rules its operations use.
+// Small text helpers of the registry component: code-page conversion at the platform boundary,
+// and the trimming and case rules its operations use.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -13,34 +12,17 @@
 
 namespace syskit::registry::detail {
 
-struct HiveRow {
-    std::string_view long_name;
-    std::string_view short_name;
-    platform::Handle handle;
-};
-
-// In the order in which names are replaced and compared. Every short name has four letters.
-inline constexpr std::array<HiveRow, 7> kHives{{
-    {"HKEY_CURRENT_USER", "HKCU", platform::kCurrentUser},
-    {"HKEY_LOCAL_MACHINE", "HKLM", platform::kLocalMachine},
-    {"HKEY_CLASSES_ROOT", "HKCR", platform::kClassesRoot},
-    {"HKEY_USERS", "HKUS", platform::kUsers},
-    {"HKEY_PERFORMANCE_DATA", "HKPD", platform::kPerformanceData},
-    {"HKEY_DYN_DATA", "HKDD", platform::kDynData},
-    {"HKEY_CURRENT_CONFIG", "HKCC", platform::kCurrentConfig},
-}};
-
-// Texts longer than this overflow the 16-bit character counts of the hex conversions.
-inline constexpr std::size_t kLongestCountedText = 32766;
-
 // UTF-8 text to its code-page bytes.
+// ASCII is its own code-page form, which spares most names and texts a conversion.
 inline std::string ansi(std::string_view text) {
+    if (text::is_ascii(text)) return std::string(text);
     const Bytes bytes = text::to_ansi(text);
     return std::string(bytes.begin(), bytes.end());
 }
 
 // Code-page bytes to UTF-8 text.
 inline std::string utf8(std::string_view bytes) {
+    if (text::is_ascii(bytes)) return std::string(bytes);
     return text::from_ansi(
         std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
@@ -91,10 +73,14 @@ inline std::string first_characters(std::string_view s, std::size_t n) {
 }
 
 // Spaces (only spaces) removed from both ends.
-inline std::string trim_spaces(std::string_view s) {
+inline std::string_view without_spaces_around(std::string_view s) {
     const std::size_t first = s.find_first_not_of(' ');
     if (first == std::string_view::npos) return {};
-    return std::string(s.substr(first, s.find_last_not_of(' ') - first + 1));
+    return s.substr(first, s.find_last_not_of(' ') - first + 1);
+}
+
+inline std::string trim_spaces(std::string_view s) {
+    return std::string(without_spaces_around(s));
 }
 
 // Removes the last character of a UTF-8 text, if there is one.

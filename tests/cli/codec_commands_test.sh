@@ -11,23 +11,6 @@ case_name=$3
 
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-# Runs a command as an unprivileged user, so that permissions apply when the tests run as root.
-unprivileged() {
-    if [[ $(id -u) != 0 ]]; then
-        "$@"
-    else
-        setpriv --reuid=65534 --regid=65534 --clear-groups -- "$@"
-    fi
-}
-
-need_unprivileged_user() {
-    if [[ $(id -u) == 0 ]]; then
-        command -v setpriv >/dev/null || exit 77
-        chmod 755 "$work"
-        unprivileged test -x "$syskit" || exit 77
-    fi
-}
-
 case_round_trip() {
     local texts=(
         ""
@@ -329,17 +312,22 @@ case_out_of_memory() {
 case_interrupted() {
     # Interrupted while encoding: the temporary file is removed, the output never appears.
     head -c $((48 << 20)) /dev/zero | tr '\0' 'a' >large
-    "$syskit" encode --key1 k -i large -o output &
-    local pid=$! waited=0 status=0
-    until compgen -G '.output.*.tmp' >/dev/null; do
-        kill -0 "$pid" 2>/dev/null || exit 77  # finished before it could be interrupted
-        sleep 0.01
-        ((++waited < 3000)) || fail "no temporary file appeared"
+    ulimit -c 0
+    local signal
+    for signal in TERM QUIT; do
+        with_default_signals "$syskit" encode --key1 k -i large -o output &
+        local pid=$! waited=0 status=0
+        until compgen -G '.output.*.tmp' >/dev/null; do
+            kill -0 "$pid" 2>/dev/null || exit 77  # finished before it could be interrupted
+            sleep 0.01
+            ((++waited < 3000)) || fail "no temporary file appeared"
+        done
+        kill -"$signal" "$pid"
+        wait "$pid" || status=$?
+        ((status == 128 + $(kill -l "$signal"))) ||
+            { ((status == 0)) && exit 77; fail "SIG$signal: exited with $status"; }
+        check_files large
     done
-    kill -TERM "$pid"
-    wait "$pid" || status=$?
-    [[ $status == 143 ]] || { [[ $status == 0 ]] && exit 77; fail "exited with $status"; }
-    check_files large
 }
 
 case_progress() {

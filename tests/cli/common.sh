@@ -13,6 +13,32 @@ fail() {
     exit 1
 }
 
+# Runs a command as an unprivileged user, so that permissions apply when the tests run as root.
+unprivileged() {
+    if [[ $(id -u) != 0 ]]; then
+        "$@"
+    else
+        setpriv --reuid=65534 --regid=65534 --clear-groups -- "$@"
+    fi
+}
+
+# Runs a command with SIGINT and SIGQUIT at their default actions, which a background job of a
+# script would otherwise ignore. For background jobs only (`with_default_signals CMD... &`): the
+# command replaces the job's shell, so that $! is its process.
+with_default_signals() {
+    exec python3 -c 'import os, signal, sys
+for s in (signal.SIGINT, signal.SIGQUIT): signal.signal(s, signal.SIG_DFL)
+os.execv(sys.argv[1], sys.argv[1:])' "$@"
+}
+
+need_unprivileged_user() {
+    if [[ $(id -u) == 0 ]]; then
+        command -v setpriv >/dev/null || exit 77
+        chmod 755 "$work"
+        unprivileged test -x "$syskit" || exit 77
+    fi
+}
+
 # expect STATUS PATTERN COMMAND...
 # Runs COMMAND with stdout to ./stdout and stderr to ./stderr. Checks the exit status; a failing
 # command must explain itself in one line of stderr matching the extended regex PATTERN and write

@@ -106,8 +106,9 @@ case_set_types() {
 
 case_get_defaults() {
     expect 0 '' reg create "$key"
-    expect 1 "^syskit reg: no value 'v' of key 'HKCU.Software.T'$" reg get "$key" v
-    expect 1 "^syskit reg: no value 'v' of key 'HKCU.Software.Nope': no such key" \
+    expect 1 "^syskit reg: cannot read value 'v' of key 'HKCU.Software.T': no such value$" \
+        reg get "$key" v
+    expect 1 "^syskit reg: cannot read value 'v' of key 'HKCU.Software.Nope': no such key$" \
         reg get 'HKCU\Software\Nope' v --type dword
     prints fallback reg get "$key" v --default fallback
     prints 16 reg get "$key" v --type dword --default 0x10
@@ -120,10 +121,11 @@ case_get_defaults() {
     prints '41 42 00' reg get "$key" s --type binary  # text comes back with its terminator
     # Data the reader cannot return fails without --default and gives the default with it.
     expect 0 '' reg set "$key" long --string "$(printf 'x%.0s' {1..300})"
-    expect 1 "^syskit reg: value 'long' of key .* cannot be read as string" reg get "$key" long
+    expect 1 "^syskit reg: value 'long' of key .* cannot be read as text: it is longer than 254" \
+        reg get "$key" long
     prints short reg get "$key" long --default short
     expect 0 '' reg set "$key" wide --binary '01 02 03 04 05'
-    expect 1 "cannot be read as dword" reg get "$key" wide --type dword
+    expect 1 "cannot be read as a number" reg get "$key" wide --type dword
     # Bytes read as text keep their NUL in plain output; JSON escapes it.
     expect 0 '' reg set "$key" nul --binary '41 00 42 00'
     expect 0 '' reg get "$key" nul
@@ -212,24 +214,32 @@ case_errors() {
         >store/HKEY_CURRENT_USER.db
     local pattern="registry database '$work/store/HKEY_CURRENT_USER.db': .*not a database"
     expect 1 "^syskit reg: cannot create key 'HKCU.x': $pattern" reg create 'HKCU\x'
-    expect 1 "$pattern" reg exists 'HKCU\x'
+    expect 3 "$pattern" reg exists 'HKCU\x'
     expect 1 "$pattern" reg get 'HKCU\x' v --default 1
     expect 1 "$pattern" reg keys HKCU
     expect 1 "$pattern" reg set 'HKCU\x' v --dword 1
-    expect 1 "^syskit reg: cannot export key 'HKCU.x' to 'x.reg': $pattern" reg export 'HKCU\x' x.reg
+    expect 1 "^syskit reg: cannot export key 'HKCU.x' to 'x.reg': .*$pattern" reg export 'HKCU\x' x.reg
     [[ ! -e x.reg ]] || fail "a failed export left its file"
     printf 'REGEDIT4\r\n\r\n[HKCU\\x]\r\n"v"="1"\r\n' >x.reg
-    expect 1 "^syskit reg: 'x.reg' was not applied whole: $pattern" reg import x.reg
+    expect 1 "^syskit reg: 'x.reg' was not applied whole: line 4: .*$pattern" reg import x.reg
     # Other root keys have databases of their own.
     expect 0 '' reg create 'HKLM\Software\x'
     touch not_a_directory
-    expect 1 "^syskit reg: .*cannot create the registry directory" \
+    expect 1 "^syskit reg: cannot create key 'HKCU.x': .*not_a_directory.*: Not a directory$" \
         "$syskit" reg --registry "$work/not_a_directory/sub" create 'HKCU\x'
 
     expect 1 "^syskit reg: cannot create key 'HKXX.a': unknown root key 'HKXX'$" reg create 'HKXX\a'
     expect 1 "^syskit reg: cannot write value 'v' of key 'nohive': unknown root key 'nohive'$" \
         reg set nohive v --string x
     expect 1 "^syskit reg: cannot open key '.x': the path names no root key$" reg keys '\x'
+    expect 1 "^syskit reg: cannot open key 'bogus': unknown root key 'bogus'$" reg keys bogus
+    expect 3 "^syskit reg: cannot open key 'Software': unknown root key 'Software'$" \
+        reg has-subkeys Software
+    expect 3 "^syskit reg: cannot open key 'HKXX.a': unknown root key 'HKXX'$" reg exists 'HKXX\a'
+    # A long name is shown by its start and its length, so the message stays one short line.
+    expect 1 "^syskit reg: cannot create key 'HKLM.n{40,}…' \(20005 characters\): .*255" \
+        reg create "HKLM\\$(printf 'n%.0s' {1..20000})"
+    (($(wc -c <stderr) < 400)) || fail "a long name was echoed whole"
     expect 1 "^syskit reg: cannot open key 'HKLM.missing': no such key" reg values 'HKLM\missing'
     expect 1 "^syskit reg: cannot delete key 'HKLM.missing': no such key" reg delete 'HKLM\missing'
 }
@@ -240,11 +250,12 @@ case_usage() {
         "^syskit reg: .*frobnicate|frobnicate"
         "^syskit reg: .*PATH.*required|create"
         "^syskit reg: .*NAME.*required|get HKCU"
-        "^syskit reg: give the value with exactly one of|set HKCU n"
+        "^syskit reg: give the value with exactly one of.*'syskit reg set --help'|set HKCU n"
         "^syskit reg: .*excludes|set HKCU n --string a --dword 1"
         "^syskit reg: .*--type|get HKCU n --type float"
         "^syskit reg: .*--type|values HKCU --type x"
-        "^syskit reg: .*--frobnicate.*\(see 'syskit reg --help'\)$|keys HKCU --frobnicate"
+        "^syskit reg: .*--type.*\(see 'syskit reg values --help'\)$|values HKCU --type 99"
+        "^syskit reg: .*--frobnicate.*\(see 'syskit reg keys --help'\)$|keys HKCU --frobnicate"
         "^syskit reg: .*extra|exists HKCU extra"
     )
     local row pattern args
@@ -263,6 +274,73 @@ case_usage() {
     done
     expect 0 '' "$syskit" reg set --help
     grep -q 'Exit status: 0' stdout || fail "reg set --help has no exit statuses"
+}
+
+# A store this user may not read or write: the registry's answers become failures that name the
+# file, never an empty registry or a change that did not happen.
+case_permissions() {
+    need_unprivileged_user
+    expect 0 '' reg set "$key\\Sub" v --string x
+    local db="$work/store/HKEY_CURRENT_USER.db"
+    chmod 755 store
+    chmod 000 "$db"
+    local unreadable="registry database '$db': Permission denied"
+    expect 1 "^syskit reg: cannot list the subkeys of key 'HKCU': cannot read $unreadable" \
+        unprivileged "$syskit" reg --registry "$work/store" keys HKCU
+    expect 3 "cannot read $unreadable" unprivileged "$syskit" reg --registry "$work/store" \
+        has-subkeys HKCU
+    mkdir -m 777 out
+    expect 1 "^syskit reg: cannot export key 'HKCU' to 'out/x.reg': .*$unreadable" \
+        unprivileged "$syskit" reg --registry "$work/store" export HKCU out/x.reg
+    [[ ! -e out/x.reg ]] || fail "a failed export left its file"
+
+    chmod 644 "$db"
+    chmod 755 store
+    printf 'REGEDIT4\r\n\r\n[%s]\r\n"w"="1"\r\n' "$key" >w.reg
+    local read_only="registry database '$db' is read-only"
+    expect 1 "^syskit reg: 'w.reg' was not applied whole: line 4: cannot write value 'w' .*$read_only" \
+        unprivileged "$syskit" reg --registry "$work/store" import w.reg
+    expect 1 "^syskit reg: cannot write value 'w' of key 'HKCU.Software.T': .*$read_only" \
+        unprivileged "$syskit" reg --registry "$work/store" set "$key" w --string 1
+    answers false reg value-exists "$key" w
+
+    # Without a home directory the store is not made under the current directory.
+    expect 1 "^syskit reg: cannot create key 'HKCU.x': .*registry" \
+        unprivileged env -u SYSKIT_REGISTRY -u XDG_DATA_HOME HOME= "$syskit" reg create 'HKCU\x'
+    [[ ! -e .local ]] || fail "the store was made in the current directory"
+}
+
+# An export that is interrupted or cannot write its file removes the file it started.
+case_interrupted() {
+    # A tree large enough that its export is still being written when the signal comes.
+    awk 'BEGIN { printf "REGEDIT4\r\n"
+        for (k = 0; k < 300; ++k) {
+            printf "[HKEY_CURRENT_USER\\Software\\T\\K%d]\r\n", k
+            for (v = 0; v < 1000; ++v) printf "\"v%d\"=\"some text %d\"\r\n", v, v
+        } }' >tree.reg
+    expect 0 '' reg import tree.reg
+    ulimit -c 0
+    local signal status
+    for signal in INT TERM HUP QUIT; do
+        with_default_signals "$syskit" reg --registry "$work/store" export "$key" out.reg &
+        local pid=$! waited=0
+        until [[ -s out.reg ]]; do
+            kill -0 "$pid" 2>/dev/null || exit 77  # finished before it could be interrupted
+            sleep 0.01
+            ((++waited < 3000)) || fail "no export file appeared"
+        done
+        kill -"$signal" "$pid"
+        status=0
+        wait "$pid" || status=$?
+        ((status == 128 + $(kill -l "$signal"))) ||
+            { ((status == 0)) && exit 77; fail "SIG$signal: exited with $status"; }
+        [[ ! -e out.reg ]] || fail "SIG$signal left a partial export"
+    done
+    # A limit on the file's size: the system's reason, and no file.
+    expect 1 "^syskit reg: cannot write 'big.reg': File too large$" \
+        bash -c 'ulimit -f 64 && exec "$@"' - "$syskit" reg --registry "$work/store" export "$key" big.reg
+    [[ ! -e big.reg ]] || fail "a failed export left its file"
+    expect 0 '' reg export "$key" out.reg
 }
 
 "case_$case_name"

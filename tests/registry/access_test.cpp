@@ -11,9 +11,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -249,6 +251,9 @@ TEST_F(Access, HexTextConversions) {
     EXPECT_THROW((void)reg_.BinToStr(std::string(32767, 'A')), syskit::OverflowError);
     EXPECT_THROW(reg_.WriteBinary(path("Data"), "b", std::string(32767, '0')),
                  syskit::OverflowError);
+    // A writer that may not create its missing key stops before it converts.
+    reg_.CreateKeyIfDoesntExists(false);
+    EXPECT_EQ(reg_.WriteBinary(path("Missing"), "b", std::string(32767, '0')), 0);
 }
 
 TEST_F(Access, EnumerationsListInOrderAndFilterByType) {
@@ -405,6 +410,95 @@ TEST_F(Access, ImportRefusesWhatIsNotRegedit4) {
     }
     EXPECT_EQ(reg_.ReadString(path("R"), "a"), "b");  // applied before the lone "["
     EXPECT_EQ(reg_.ImportFromReg(file("missing.reg")), 0);
+}
+
+// Each operation's answer stays its value; the status underneath says why, naming what failed.
+TEST_F(Access, TheStatusSaysWhyAnOperationAnsweredAsItDid) {
+    using Code = syskit::RegistryStatusCode;
+    const std::string k = path("S");
+    reg_.WriteString(k + "\\Sub", "v", "x");
+    reg_.WriteString(k, "long", std::string(300, 'x'));
+    reg_.WriteBinary(k, "wide", "01 02 03 04 05");
+    write_file(file("lf.reg"), "REGEDIT4\n[" + k + "]\n");
+    write_file(file("stop.reg"), "REGEDIT4\r\n[" + k + "]\r\n[\r\n");
+    write_file(file("kill.reg"), "REGEDIT4\r\n\r\n[-" + k + "]\r\n");
+    write_file(file("exists.reg"), "");
+    const std::string long_name(300, 'n');
+    struct Case {
+        const char* operation;
+        std::function<std::string()> call;  // the answer, as text
+        std::string answer;
+        Code code;
+        std::string said;  // part of the message
+    };
+    const auto text = [](auto value) {
+        if constexpr (std::is_same_v<decltype(value), std::string>) {
+            return value;
+        } else {
+            return std::to_string(value);
+        }
+    };
+    const std::vector<Case> cases = {
+        {"KeyExists of a missing key", [&] { return text(reg_.KeyExists(path("No"))); }, "0",
+         Code::no_such_key, "cannot open key '" + path("No") + "': no such key"},
+        {"KeyExists without a root key", [&] { return text(reg_.KeyExists("HKXX\\a")); }, "0",
+         Code::unknown_root, "unknown root key 'HKXX'"},
+        {"HaveSubkey without a root key", [&] { return text(reg_.HaveSubkey(base_)); }, "0",
+         Code::unknown_root, "unknown root key 'Software'"},
+        {"EnumKeys without a root key",
+         [&] {
+             std::vector<std::string> names;
+             return text(reg_.EnumKeys("bogus", names));
+         },
+         "-1", Code::unknown_root, "'bogus'"},
+        {"ReadString of a missing value", [&] { return reg_.ReadString(k, "no", "d"); }, "d",
+         Code::no_such_value, "no such value"},
+        {"ReadString of 300 characters", [&] { return reg_.ReadString(k, "long", "d"); }, "d",
+         Code::does_not_fit, "longer than 254 characters"},
+        {"ReadDWORD of five bytes", [&] { return text(reg_.ReadDWORD(k, "wide", 7)); }, "7",
+         Code::does_not_fit, "longer than 4 bytes"},
+        {"KillKey of a key with subkeys", [&] { return text(reg_.KillKey(k) != 0); }, "1",
+         Code::has_subkeys, "was not deleted: it has subkeys"},
+        {"KillValue of a missing value", [&] { return text(reg_.KillValue(k, "no") != 0); }, "1",
+         Code::no_such_value, "no such value"},
+        {"a write into a missing key, not to be created",
+         [&] {
+             reg_.CreateKeyIfDoesntExists(false);
+             const auto written = reg_.WriteDWORD(path("No"), "n", 1);
+             reg_.CreateKeyIfDoesntExists(true);
+             return text(written);
+         },
+         "0", Code::no_such_key, "the key does not exist"},
+        {"CreateKey of a long name", [&] { return text(reg_.CreateKey(k + "\\" + long_name)); },
+         "0", windows_or_wine(Code::name_too_long, Code::refused), "\u2026' (3"},
+        {"an export of a missing key",
+         [&] { return text(reg_.ExportToReg(path("No"), file("no.reg"))); }, "1", Code::no_such_key,
+         "no such key"},
+        {"an export to an existing file",
+         [&] { return text(reg_.ExportToReg(k, file("exists.reg"))); }, "0", Code::file_exists,
+         "the file exists"},
+        {"an import of LF lines", [&] { return text(reg_.ImportFromReg(file("lf.reg"))); }, "0",
+         Code::not_regedit4, "CR LF, not LF"},
+        {"an import stopped by a lone [",
+         [&] { return text(reg_.ImportFromReg(file("stop.reg"))); }, "0", Code::bad_line, "line 3"},
+        {"an import whose deletion was refused",
+         [&] { return text(reg_.ImportFromReg(file("kill.reg"))); }, "1", Code::has_subkeys,
+         "line 3: key"},
+        {"a successful call", [&] { return text(reg_.KeyExists(k)); }, "1", Code::ok, ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.call(), c.answer) << c.operation;
+        const syskit::RegistryStatus& status = reg_.LastStatus();
+        EXPECT_EQ(status.code, c.code) << c.operation << ": " << status.message;
+        EXPECT_NE(status.message.find(c.said), std::string::npos)
+            << c.operation << ": " << status.message;
+        EXPECT_EQ(status.message.empty(), c.code == Code::ok) << c.operation;
+    }
+    EXPECT_EQ(reg_.ImportFromReg(file("kill.reg")), 1);
+    EXPECT_EQ(reg_.LastStatus().line, 3u);
+    std::string too_long(32767, '0');
+    EXPECT_THROW(reg_.WriteBinary(k, "b", too_long), syskit::OverflowError);
+    EXPECT_EQ(reg_.LastStatus().code, Code::error_raised);
 }
 
 TEST_F(Access, ARoundTripOfTenThousandKeysAndValuesGivesTheSameFile) {

@@ -7,6 +7,7 @@
 // conformance, which is removed before and after. Exit status 0 when every check passed.
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -332,6 +333,7 @@ void enumerating_values() {
     CHECK_EQ(RegEnumValueA(one, 0, name, &name_size, nullptr, &type, nullptr, &data_size),
              kMoreData);
     CHECK_EQ(name_size, 4u);
+    CHECK_TEXT(std::string(name, 4), std::string("nam\0", 4));  // as much as fits, terminated
     CHECK_EQ(data_size, 4u);
     CHECK_EQ(type, kString);
     name_size = 255;
@@ -373,6 +375,31 @@ void enumerating_values() {
     CHECK_EQ(name_size, 4u);
     CHECK_EQ(data_size, 4u);
     RegCloseKey(one);
+
+    // A 255-character name in a 255-character buffer: 254 characters and the terminator, the size
+    // left as it was, the data delivered; no buffer at all gets nothing.
+    Handle long_named = create("Long value name");
+    set_text(long_named, std::string(255, 'n').c_str(), "abc");
+    std::vector<char> buffer(256, ' ');
+    std::uint8_t text[5] = {' ', ' ', ' ', ' ', ' '};
+    name_size = 255;
+    data_size = 5;
+    type = 0;
+    CHECK_EQ(
+        RegEnumValueA(long_named, 0, buffer.data(), &name_size, nullptr, &type, text, &data_size),
+        kMoreData);
+    CHECK_TEXT(std::string(buffer.data(), 256), std::string(254, 'n') + '\0' + ' ');
+    CHECK_EQ(name_size, 255u);
+    CHECK_TEXT(std::string(reinterpret_cast<char*>(text), 5), std::string("abc\0 ", 5));
+    CHECK_EQ(data_size, 4u);
+    CHECK_EQ(type, kString);
+    name_size = 0;
+    CHECK_EQ(RegEnumValueA(long_named, 0, buffer.data(), &name_size, nullptr, &type, nullptr,
+                           &data_size),
+             kMoreData);
+    CHECK_EQ(name_size, 0u);
+    CHECK_EQ(buffer[0], 'n');
+    RegCloseKey(long_named);
 }
 
 void access_and_handles() {
@@ -447,19 +474,31 @@ void deleting() {
     CHECK_EQ(RegDeleteKeyA(kCurrentUser, "Software\\syskit conformance\\Doomed"), kFileNotFound);
 }
 
+// How the calls of one run are grouped; the answers must not depend on it.
+enum class Grouping { none, snapshot, batch_and_snapshot };
+
 }  // namespace
 
 int main() {
-    delete_tree(kCurrentUser, kBase);
-    opening_and_creating();
-    enumerating_subkeys();
-    values();
-    enumerating_values();
-    access_and_handles();
-    deleting();
-    delete_tree(kCurrentUser, kBase);
-    Handle gone = 0;
-    CHECK_EQ(RegOpenKeyExA(kCurrentUser, kBase, 0, kKeyRead, &gone), kFileNotFound);
+    for (const Grouping grouping :
+         {Grouping::none, Grouping::snapshot, Grouping::batch_and_snapshot}) {
+        std::optional<WriteBatch> batch;
+        std::optional<ReadSnapshot> snapshot;
+        if (grouping == Grouping::batch_and_snapshot) batch.emplace();
+        if (grouping != Grouping::none) snapshot.emplace();
+        delete_tree(kCurrentUser, kBase);
+        opening_and_creating();
+        enumerating_subkeys();
+        values();
+        enumerating_values();
+        access_and_handles();
+        deleting();
+        delete_tree(kCurrentUser, kBase);
+        Handle gone = 0;
+        CHECK_EQ(RegOpenKeyExA(kCurrentUser, kBase, 0, kKeyRead, &gone), kFileNotFound);
+        snapshot.reset();
+        if (batch) CHECK_EQ(batch->finish(), true);
+    }
     std::printf("%d of %d checks passed\n", g_checks - g_failures, g_checks);
     return g_failures == 0 ? 0 : 1;
 }

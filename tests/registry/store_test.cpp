@@ -1,13 +1,18 @@
 // The embedded store's own behaviour, beyond what the conformance program checks on both
-// platforms: where the databases live, handles, code-page names, listings that follow changes
-// made elsewhere, deleted keys, and files that are not registry databases.
+// platforms: where the databases live (never on a relative path), handles, code-page names,
+// listings that follow changes made elsewhere, deleted keys, files that are not registry
+// databases, and names beyond the limits.
+#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -56,18 +61,96 @@ class Store : public testing::Test {
     fs::path dir_;
 };
 
-TEST_F(Store, DirectoryComesFromTheCallThenTheEnvironment) {
-    EXPECT_EQ(syskit::registry::store_directory(), dir_ / "registry");
-    syskit::registry::set_store_directory({});
-    setenv("SYSKIT_REGISTRY", "/srv/registry", 1);
-    EXPECT_EQ(syskit::registry::store_directory(), "/srv/registry");
-    unsetenv("SYSKIT_REGISTRY");
-    setenv("XDG_DATA_HOME", "/data", 1);
-    EXPECT_EQ(syskit::registry::store_directory(), "/data/syskit/registry");
-    setenv("XDG_DATA_HOME", "relative", 1);  // not absolute: ignored, as the convention says
-    setenv("HOME", "/home/user", 1);
-    EXPECT_EQ(syskit::registry::store_directory(), "/home/user/.local/share/syskit/registry");
-    unsetenv("XDG_DATA_HOME");
+// The environment the directory comes from, set for one case and put back afterwards.
+struct Environment {
+    const char* registry;  // SYSKIT_REGISTRY; null: unset
+    const char* data;      // XDG_DATA_HOME
+    const char* home;      // HOME
+};
+
+void apply(const char* name, const char* value) {
+    if (value == nullptr) {
+        unsetenv(name);
+    } else {
+        setenv(name, value, 1);
+    }
+}
+
+void apply(const Environment& environment) {
+    apply("SYSKIT_REGISTRY", environment.registry);
+    apply("XDG_DATA_HOME", environment.data);
+    apply("HOME", environment.home);
+}
+
+// The account's home directory, as the password database has it.
+fs::path account_home() {
+    const passwd* entry = getpwuid(getuid());
+    return entry != nullptr ? entry->pw_dir : "";
+}
+
+TEST_F(Store, DirectoryComesFromTheCallThenTheEnvironmentAndIsNeverRelative) {
+    std::map<std::string, std::optional<std::string>> saved;  // put back at the end
+    for (const char* name : {"SYSKIT_REGISTRY", "XDG_DATA_HOME", "HOME"}) {
+        const char* value = std::getenv(name);
+        saved[name] = value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+    }
+    const fs::path cwd = fs::current_path();
+    const fs::path user_data = fs::path(".local") / "share" / "syskit" / "registry";
+    struct Case {
+        const char* chosen;
+        Environment environment;
+        fs::path expected;
+    };
+    const Case cases[] = {
+        {"/srv/chosen", {"/srv/registry", "/data", "/home/user"}, "/srv/chosen"},
+        {"chosen", {"/srv/registry", nullptr, nullptr}, cwd / "chosen"},
+        {"", {"/srv/registry", "/data", "/home/user"}, "/srv/registry"},
+        {"", {"relative", "/data", "/home/user"}, cwd / "relative"},
+        {"", {"", "/data", "/home/user"}, "/data/syskit/registry"},
+        // Not absolute: ignored, as the convention says.
+        {"", {nullptr, "relative", "/home/user"}, fs::path("/home/user") / user_data},
+        {"", {nullptr, nullptr, nullptr}, account_home() / user_data},
+        {"", {nullptr, nullptr, ""}, account_home() / user_data},
+        {"", {nullptr, nullptr, "home"}, account_home() / user_data},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("chosen '") + c.chosen + "'");
+        apply(c.environment);
+        syskit::registry::set_store_directory(c.chosen);  // reads the environment again
+        EXPECT_EQ(syskit::registry::store_directory(), c.expected);
+    }
+    // No HOME and no account home: no directory, and every call on a root says why. The child
+    // runs as a user the password database does not know.
+    uid_t unknown = 54321;
+    while (getpwuid(unknown) != nullptr && unknown < 54421) ++unknown;
+    if (getuid() == 0 && getpwuid(unknown) == nullptr) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            apply(Environment{nullptr, nullptr, nullptr});
+            syskit::registry::set_store_directory({});
+            bool refused = false;
+            if (setuid(unknown) == 0) {
+                try {
+                    (void)syskit::registry::store_directory();
+                } catch (const std::runtime_error& error) {
+                    refused = std::string(error.what()).find("HOME") != std::string::npos;
+                }
+                Handle key = 0;
+                Refusal why;
+                refused = refused &&
+                          RegOpenKeyExA(kCurrentUser, "Software", 0, kKeyRead, &key, &why) ==
+                              kRegistryIoFailed &&
+                          why.code == syskit::RegistryStatusCode::io_error &&
+                          why.message.find("SYSKIT_REGISTRY") != std::string::npos;
+            }
+            _exit(refused ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    for (const auto& [name, value] : saved) apply(name.c_str(), value ? value->c_str() : nullptr);
 }
 
 TEST_F(Store, EachRootIsADatabaseOfItsOwnCreatedOnFirstUse) {
@@ -150,13 +233,32 @@ TEST_F(Store, FilesThatAreNotRegistryDatabasesAreRefusedAndLeftAlone) {
     std::ofstream(file) << "just some text, long enough to be taken for a database header......";
     const auto before = fs::file_size(file);
     Handle key = 0;
-    EXPECT_EQ(RegOpenKeyExA(kUsers, "", 0, kKeyRead, &key), kBadDatabase);
-    EXPECT_NE(syskit::registry::last_store_error().find(file.string()), std::string::npos)
-        << syskit::registry::last_store_error();
+    Refusal why;
+    EXPECT_EQ(RegOpenKeyExA(kUsers, "", 0, kKeyRead, &key, &why), kBadDatabase);
+    EXPECT_EQ(why.code, syskit::RegistryStatusCode::store_damaged);
+    EXPECT_EQ(why.file, file.string());
+    EXPECT_NE(why.message.find(file.string()), std::string::npos) << why.message;
     EXPECT_EQ(RegCreateKeyA(kUsers, "x", &key), kBadDatabase);
     EXPECT_EQ(fs::file_size(file), before);
     // The other roots are not affected.
     RegCloseKey(create(kCurrentUser, "Software"));
+}
+
+TEST_F(Store, NamesBeyondTheLimitsSaySoNamingTheDatabase) {
+    const std::string file = (dir_ / "registry" / "HKEY_CURRENT_USER.db").string();
+    Handle key = 0;
+    Refusal why;
+    EXPECT_EQ(RegCreateKeyA(kCurrentUser, std::string(256, 'k').c_str(), &key, &why),
+              kInvalidParameter);
+    EXPECT_EQ(why.code, syskit::RegistryStatusCode::name_too_long);
+    EXPECT_EQ(why.file, file);
+    why = {};
+    const std::uint8_t one[4] = {1, 0, 0, 0};
+    EXPECT_EQ(
+        RegSetValueExA(kCurrentUser, std::string(16384, 'v').c_str(), 0, kDword, one, 4, &why),
+        kInvalidParameter);
+    EXPECT_EQ(why.code, syskit::RegistryStatusCode::name_too_long);
+    EXPECT_NE(why.message.find(file), std::string::npos) << why.message;
 }
 
 }  // namespace

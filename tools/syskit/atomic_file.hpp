@@ -3,7 +3,7 @@
 // The output is written to a temporary file in the destination's directory, made durable
 // (fsync; FlushFileBuffers on Windows), and renamed over the destination only when the command
 // succeeds (rename; MoveFileExW on Windows). Until then an existing destination stays untouched,
-// and a command that fails (or is interrupted: Ctrl+C, SIGTERM, SIGHUP, a closed console)
+// and a command that fails (or is interrupted: Ctrl+C, SIGTERM, SIGHUP, SIGQUIT, a closed console)
 // removes the temporary file, so no half-written file is ever left behind.
 //
 // The temporary file is created before the command's work starts, so an unwritable destination

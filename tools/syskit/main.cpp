@@ -23,11 +23,22 @@ namespace {
 
 using namespace syskit::cli;
 
-// "syskit" or "syskit <command>", as far as the command line got.
+// "syskit" or "syskit <command>", as far as the command line got: what messages begin with.
 std::string command_prefix(const CLI::App& app) {
     const auto selected = app.get_subcommands();
     return selected.empty() ? app.get_name()
                             : fmt::format("{} {}", app.get_name(), selected.front()->get_name());
+}
+
+// The whole command as far as the command line got ("syskit reg set"): whose help to point to.
+std::string help_command(const CLI::App& app) {
+    std::string words = app.get_name();
+    for (const CLI::App* node = &app;;) {
+        const auto selected = node->get_subcommands();
+        if (selected.empty()) return words;
+        node = selected.front();
+        words += " " + node->get_name();
+    }
 }
 
 // The parser's message, except for a word that is not a command: the parser would only say that
@@ -40,12 +51,12 @@ std::string usage_message(const CLI::App& app, const CLI::ParseError& error) {
     return error.what();
 }
 
-int run_command(const std::string& prefix, const Command& command) {
+int run_command(const std::string& prefix, const std::string& help, const Command& command) {
     try {
         return command.run();
     } catch (const Failure& failure) {
         if (failure.status() == kExitUsage) {
-            print_error(prefix, fmt::format("{} (see '{} --help')", failure.what(), prefix));
+            print_error(prefix, fmt::format("{} (see '{} --help')", failure.what(), help));
         } else {
             print_error(prefix, failure.what());
         }
@@ -83,13 +94,15 @@ int main(int argc, char** argv) {
     } catch (const CLI::Success& done) {
         return app.exit(done);
     } catch (const CLI::ParseError& error) {
-        const std::string prefix = command_prefix(app);
-        print_error(prefix, fmt::format("{} (see '{} --help')", usage_message(app, error), prefix));
+        print_error(command_prefix(app), fmt::format("{} (see '{} --help')",
+                                                     usage_message(app, error), help_command(app)));
         return kExitUsage;
     }
 
     for (const Command& command : commands) {
-        if (command.parser->parsed()) return run_command(command_prefix(app), command);
+        if (command.parser->parsed()) {
+            return run_command(command_prefix(app), help_command(app), command);
+        }
     }
     return kExitUsage;  // unreachable: the parser requires a command
 }

@@ -83,7 +83,7 @@ void copy_permissions(int fd, const FileStatus& replaced);
 // Removes a file, quietly: used to clean up.
 void remove_file(const std::string& path) noexcept;
 
-// While set, an interrupted process (Ctrl+C; POSIX: SIGINT, SIGTERM, SIGHUP; Windows: the
+// While set, an interrupted process (Ctrl+C; POSIX: SIGINT, SIGTERM, SIGHUP, SIGQUIT; Windows: the
 // console's close and break events too) removes this file before it ends. One file at a time.
 void set_interrupt_cleanup(const std::string& path);
 void clear_interrupt_cleanup() noexcept;

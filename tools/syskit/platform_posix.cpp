@@ -18,7 +18,7 @@
 namespace syskit::cli::os {
 namespace {
 
-constexpr std::array kCleanupSignals = {SIGINT, SIGTERM, SIGHUP};
+constexpr std::array kCleanupSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // The file a terminating signal must remove. A signal handler may only make async-signal-safe
 // calls, so the path lives in a fixed buffer set up before it is needed.

@@ -1,4 +1,8 @@
+// The SQLite layer of the registry store: connections, statements, and SQLite's errors turned into
+// the store's failures (see database.hpp).
 #include "registry/store/database.hpp"
+
+#include <cstring>
 
 #include "registry/platform.hpp"
 
@@ -8,22 +12,40 @@ namespace {
 // How long a call waits for another process's write lock before it gives up.
 constexpr int kBusyTimeoutMs = 30000;
 
-std::int32_t result_for(int sqlite_code) {
-    switch (sqlite_code & 0xFF) {
+}  // namespace
+
+StoreFailure sqlite_failure(const std::string& path, std::string_view what, int sqlite_code,
+                            std::string_view reason, int system_error) {
+    std::string message = "registry database '" + path + "': " + std::string(what) + ": ";
+    message += reason;
+    // SQLite's words say what kind of failure; the system's say why ("No space left on device").
+    // The system's error is kept from the last failed system call, so it counts only for
+    // failures that come from one.
+    const int primary = sqlite_code & 0xFF;
+    if (system_error != 0 && (primary == SQLITE_IOERR || primary == SQLITE_FULL ||
+                              primary == SQLITE_CANTOPEN || primary == SQLITE_READONLY)) {
+        message += " (";
+        message += std::strerror(system_error);
+        message += ')';
+    }
+    switch (primary) {
         case SQLITE_NOTADB:
         case SQLITE_CORRUPT:
         case SQLITE_SCHEMA:
-            return platform::kBadDatabase;
+            return {platform::kBadDatabase, RegistryStatusCode::store_damaged, message, path,
+                    sqlite_code};
+        case SQLITE_NOMEM:
+            return {platform::kNotEnoughMemory, RegistryStatusCode::out_of_memory, message, path,
+                    sqlite_code};
+        case SQLITE_READONLY:
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+            return {platform::kAccessDenied, RegistryStatusCode::access_denied, message, path,
+                    sqlite_code};
         default:
-            return platform::kRegistryIoFailed;
+            return {platform::kRegistryIoFailed, RegistryStatusCode::io_error, message, path,
+                    sqlite_code};
     }
-}
-
-}  // namespace
-
-Statement::~Statement() {
-    sqlite3_reset(statement_);
-    sqlite3_clear_bindings(statement_);
 }
 
 Statement& Statement::bind(int index, std::int64_t value) {
@@ -34,7 +56,7 @@ Statement& Statement::bind(int index, std::int64_t value) {
 Statement& Statement::bind(int index, std::string_view bytes) {
     // A zero-length BLOB, not NULL, for empty names and data.
     const int rc = sqlite3_bind_blob64(statement_, index, bytes.empty() ? "" : bytes.data(),
-                                       bytes.size(), SQLITE_TRANSIENT);
+                                       bytes.size(), SQLITE_STATIC);
     if (rc != SQLITE_OK) connection_.fail("cannot bind");
     return *this;
 }
@@ -51,18 +73,10 @@ void Statement::run() {
     }
 }
 
-std::int64_t Statement::integer(int column) const {
-    return sqlite3_column_int64(statement_, column);
-}
-
-bool Statement::is_null(int column) const {
-    return sqlite3_column_type(statement_, column) == SQLITE_NULL;
-}
-
-std::string Statement::bytes(int column) const {
+std::string_view Statement::bytes(int column) const {
     const auto* data = static_cast<const char*>(sqlite3_column_blob(statement_, column));
     const int size = sqlite3_column_bytes(statement_, column);
-    return data == nullptr ? std::string() : std::string(data, static_cast<std::size_t>(size));
+    return data == nullptr ? std::string_view() : std::string_view(data, std::size_t(size));
 }
 
 Connection::Connection(const std::string& path, bool writable, bool immutable) : path_(path) {
@@ -86,10 +100,11 @@ Connection::Connection(const std::string& path, bool writable, bool immutable) :
     }
     const int rc = sqlite3_open_v2(name.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
-        const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+        const std::string reason = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+        const int system_error = db_ != nullptr ? sqlite3_system_errno(db_) : 0;
         sqlite3_close_v2(db_);
         db_ = nullptr;
-        throw StoreFailure(result_for(rc), "registry database '" + path + "': " + message, rc);
+        throw sqlite_failure(path, "cannot open", rc, reason, system_error);
     }
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
@@ -100,7 +115,7 @@ Connection::~Connection() {
     sqlite3_close_v2(db_);
 }
 
-Statement Connection::prepare(const char* sql) {
+sqlite3_stmt* Connection::raw(const char* sql) {
     auto [it, inserted] = statements_.try_emplace(sql, nullptr);
     if (inserted) {
         if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &it->second, nullptr) !=
@@ -109,7 +124,7 @@ Statement Connection::prepare(const char* sql) {
             fail("cannot prepare a statement");
         }
     }
-    return Statement(*this, it->second);
+    return it->second;
 }
 
 void Connection::execute(const char* sql) {
@@ -117,39 +132,9 @@ void Connection::execute(const char* sql) {
         fail("cannot run a statement");
 }
 
-void Connection::fail(std::string_view what) const {
-    const int code = sqlite3_extended_errcode(db_);
-    throw StoreFailure(
-        result_for(code),
-        "registry database '" + path_ + "': " + std::string(what) + ": " + sqlite3_errmsg(db_),
-        code);
-}
-
-WriteTransaction::WriteTransaction(Connection& connection) : connection_(connection) {
-    connection_.execute("BEGIN IMMEDIATE");
-}
-
-WriteTransaction::~WriteTransaction() {
-    if (!done_) sqlite3_exec(connection_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-}
-
-void WriteTransaction::commit() {
-    connection_.execute("COMMIT");
-    done_ = true;
-}
-
-ReadTransaction::ReadTransaction(Connection& connection) : connection_(connection) {
-    connection_.prepare("BEGIN").run();
-}
-
-void ReadTransaction::end() noexcept {
-    if (!open_) return;
-    open_ = false;
-    try {
-        connection_.prepare("COMMIT").run();
-    } catch (const StoreFailure&) {
-        sqlite3_exec(connection_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-    }
+StoreFailure Connection::failure(std::string_view what) const {
+    return sqlite_failure(path_, what, sqlite3_extended_errcode(db_), sqlite3_errmsg(db_),
+                          sqlite3_system_errno(db_));
 }
 
 }  // namespace syskit::registry::store

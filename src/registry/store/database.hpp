@@ -1,58 +1,84 @@
 // A thin RAII layer over SQLite for the registry store: a connection that prepares each statement
-// once and keeps it, and a statement cursor that binds, steps and reads columns.
+// once and keeps it, a statement cursor that binds, steps and reads columns, and the failure every
+// SQLite error becomes.
 //
-// Every failure is a StoreFailure carrying a one-line message that names the database file; the
-// call surface turns it into ERROR_BADDB or ERROR_REGISTRY_IO_FAILED and keeps the message for
-// syskit::registry::last_store_error().
+// Every failure is a StoreFailure that already says everything the caller's Refusal needs: the
+// result code the call answers, the Refusal's code, a one-line message naming the database file
+// with SQLite's and the system's reason, and the file. The calls only copy it out.
 #pragma once
 
 #include <sqlite3.h>
 
 #include <cstdint>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
+
+#include "syskit/registry.hpp"
 
 namespace syskit::registry::store {
 
 class StoreFailure : public std::runtime_error {
   public:
-    StoreFailure(std::int32_t result, const std::string& message, int sqlite_code = 0)
-        : std::runtime_error(message), result_(result), sqlite_code_(sqlite_code) {}
+    StoreFailure(std::int32_t result, RegistryStatusCode code, const std::string& message,
+                 std::string file, int sqlite_code = 0)
+        : std::runtime_error(message),
+          result_(result),
+          code_(code),
+          file_(std::move(file)),
+          sqlite_code_(sqlite_code) {}
+    // The call's result code (a Windows error number).
     [[nodiscard]] std::int32_t result() const noexcept { return result_; }
+    [[nodiscard]] RegistryStatusCode code() const noexcept { return code_; }
+    [[nodiscard]] const std::string& file() const noexcept { return file_; }
     // SQLite's extended result code, or 0 when the failure is not SQLite's.
     [[nodiscard]] int sqlite_code() const noexcept { return sqlite_code_; }
 
   private:
     std::int32_t result_;
+    RegistryStatusCode code_;
+    std::string file_;
     int sqlite_code_;
 };
 
+// The failure for SQLite's result `sqlite_code` on the database `path`: `what` failed, for
+// SQLite's `reason`, and, when the system gave one (errno), for the system's.
+[[nodiscard]] StoreFailure sqlite_failure(const std::string& path, std::string_view what,
+                                          int sqlite_code, std::string_view reason,
+                                          int system_error);
+
 class Connection;
 
-// A prepared statement in use: reset and cleared of bindings when it goes out of scope, so the
-// cached statement is ready for its next use.
+// A prepared statement in use: reset when it goes out of scope, so the cached statement is ready
+// for its next use and holds no read lock. Bound BLOBs are not copied: they must live until the
+// statement is stepped for the last time, which every use in the store keeps to.
 class Statement {
   public:
     Statement(Connection& connection, sqlite3_stmt* statement)
         : connection_(connection), statement_(statement) {}
-    ~Statement();
+    ~Statement() { sqlite3_reset(statement_); }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
     Statement& bind(int index, std::int64_t value);
-    Statement& bind(int index, std::string_view bytes);  // as a BLOB
+    Statement& bind(int index, std::string_view bytes);        // as a BLOB
+    Statement& bind(int index, std::string&& bytes) = delete;  // would not live long enough
 
     // Advances to the next row; false when there is none.
     bool step();
     // Runs a statement that returns no rows.
     void run();
 
-    [[nodiscard]] std::int64_t integer(int column) const;
-    [[nodiscard]] bool is_null(int column) const;
-    [[nodiscard]] std::string bytes(int column) const;
+    [[nodiscard]] std::int64_t integer(int column) const {
+        return sqlite3_column_int64(statement_, column);
+    }
+    [[nodiscard]] bool is_null(int column) const {
+        return sqlite3_column_type(statement_, column) == SQLITE_NULL;
+    }
+    // A BLOB column of the current row, valid until the next step.
+    [[nodiscard]] std::string_view bytes(int column) const;
 
   private:
     Connection& connection_;
@@ -70,13 +96,17 @@ class Connection {
 
     // The cached statement for `sql`, prepared on first use. `sql` must be a string literal: its
     // address is the cache key.
-    [[nodiscard]] Statement prepare(const char* sql);
+    [[nodiscard]] Statement prepare(const char* sql) { return Statement(*this, raw(sql)); }
+    // The same statement without the cursor that resets it, for a caller that keeps it stepped.
+    [[nodiscard]] sqlite3_stmt* raw(const char* sql);
 
     // Runs SQL text without results (schema, pragmas, transaction control).
     void execute(const char* sql);
 
-    // A StoreFailure for the connection's last error, prefixed by `what`.
-    [[noreturn]] void fail(std::string_view what) const;
+    // The StoreFailure for the connection's last error: `what` failed. Made before the failed
+    // statement is reset, which may replace the error.
+    [[nodiscard]] StoreFailure failure(std::string_view what) const;
+    [[noreturn]] void fail(std::string_view what) const { throw failure(what); }
 
     [[nodiscard]] const std::string& path() const noexcept { return path_; }
     [[nodiscard]] sqlite3* handle() const noexcept { return db_; }
@@ -85,37 +115,6 @@ class Connection {
     std::string path_;
     sqlite3* db_ = nullptr;
     std::unordered_map<const char*, sqlite3_stmt*> statements_;
-};
-
-// BEGIN IMMEDIATE ... COMMIT, rolled back unless committed. IMMEDIATE takes the write lock at
-// once, so two writers queue on the busy timeout instead of failing on a lock upgrade.
-class WriteTransaction {
-  public:
-    explicit WriteTransaction(Connection& connection);
-    ~WriteTransaction();
-    WriteTransaction(const WriteTransaction&) = delete;
-    WriteTransaction& operator=(const WriteTransaction&) = delete;
-    void commit();
-
-  private:
-    Connection& connection_;
-    bool done_ = false;
-};
-
-// One read snapshot for several statements: under WAL every statement outside a transaction
-// takes and drops its own read lock, which costs more than the statement itself.
-class ReadTransaction {
-  public:
-    explicit ReadTransaction(Connection& connection);
-    ~ReadTransaction() { end(); }
-    ReadTransaction(const ReadTransaction&) = delete;
-    ReadTransaction& operator=(const ReadTransaction&) = delete;
-    // Ends the snapshot early (before a write transaction on the same connection).
-    void end() noexcept;
-
-  private:
-    Connection& connection_;
-    bool open_ = true;
 };
 
 }  // namespace syskit::registry::store

@@ -6,6 +6,8 @@
 // sign-extended back into an HKEY, smaller ones zero-extended.
 #include <windows.h>
 
+#include <string>
+
 #include "registry/platform.hpp"
 
 namespace syskit::registry::platform {
@@ -23,38 +25,57 @@ Handle from_hkey(HKEY key) {
     return static_cast<Handle>(reinterpret_cast<ULONG_PTR>(key));
 }
 
-// Stores an opened key in the caller's handle when the call succeeded.
-Result opened(LONG result, HKEY key, Handle* out) {
-    if (result == ERROR_SUCCESS && out != nullptr) *out = from_hkey(key);
+// A call's result; a failure also in the system's own words, for a Refusal the caller gave.
+Result answered(LONG result, Refusal* why) {
+    if (result != ERROR_SUCCESS && why != nullptr) {
+        char text[256] = {};
+        const DWORD length =
+            FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           static_cast<DWORD>(result), MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT),
+                           text, sizeof text, nullptr);
+        std::string message(text, length);
+        while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                    message.back() == ' ' || message.back() == '.')) {
+            message.pop_back();
+        }
+        why->message = std::move(message);
+    }
     return static_cast<Result>(result);
+}
+
+// Stores an opened key in the caller's handle when the call succeeded.
+Result opened(LONG result, HKEY key, Handle* out, Refusal* why) {
+    if (result == ERROR_SUCCESS && out != nullptr) *out = from_hkey(key);
+    return answered(result, why);
 }
 
 }  // namespace
 
-Result RegOpenKeyA(Handle key, const char* subkey, Handle* result) {
+Result RegOpenKeyA(Handle key, const char* subkey, Handle* result, Refusal* why) {
     HKEY opened_key = nullptr;
     const LONG r = ::RegOpenKeyA(to_hkey(key), subkey, &opened_key);
-    return opened(r, opened_key, result);
+    return opened(r, opened_key, result, why);
 }
 
-Result RegOpenKeyExA(Handle key, const char* subkey, Dword options, Access access, Handle* result) {
+Result RegOpenKeyExA(Handle key, const char* subkey, Dword options, Access access, Handle* result,
+                     Refusal* why) {
     HKEY opened_key = nullptr;
     const LONG r = ::RegOpenKeyExA(to_hkey(key), subkey, options, access, &opened_key);
-    return opened(r, opened_key, result);
+    return opened(r, opened_key, result, why);
 }
 
-Result RegCreateKeyA(Handle key, const char* subkey, Handle* result) {
+Result RegCreateKeyA(Handle key, const char* subkey, Handle* result, Refusal* why) {
     HKEY opened_key = nullptr;
     const LONG r = ::RegCreateKeyA(to_hkey(key), subkey, &opened_key);
-    return opened(r, opened_key, result);
+    return opened(r, opened_key, result, why);
 }
 
-Result RegDeleteKeyA(Handle key, const char* subkey) {
-    return static_cast<Result>(::RegDeleteKeyA(to_hkey(key), subkey));
+Result RegDeleteKeyA(Handle key, const char* subkey, Refusal* why) {
+    return answered(::RegDeleteKeyA(to_hkey(key), subkey), why);
 }
 
 Result RegEnumKeyExA(Handle key, Dword index, char* name, Dword* name_size, Dword* reserved,
-                     char* class_name, Dword* class_size, void* last_write_time) {
+                     char* class_name, Dword* class_size, void* last_write_time, Refusal* why) {
     DWORD size = name_size != nullptr ? *name_size : 0;
     DWORD class_length = class_size != nullptr ? *class_size : 0;
     const LONG r = ::RegEnumKeyExA(
@@ -63,11 +84,11 @@ Result RegEnumKeyExA(Handle key, Dword index, char* name, Dword* name_size, Dwor
         class_size != nullptr ? &class_length : nullptr, static_cast<FILETIME*>(last_write_time));
     if (name_size != nullptr) *name_size = size;
     if (class_size != nullptr) *class_size = class_length;
-    return static_cast<Result>(r);
+    return answered(r, why);
 }
 
 Result RegEnumValueA(Handle key, Dword index, char* name, Dword* name_size, Dword* reserved,
-                     Dword* type, std::uint8_t* data, Dword* data_size) {
+                     Dword* type, std::uint8_t* data, Dword* data_size, Refusal* why) {
     DWORD size = name_size != nullptr ? *name_size : 0;
     DWORD value_type = type != nullptr ? *type : 0;
     DWORD length = data_size != nullptr ? *data_size : 0;
@@ -78,11 +99,11 @@ Result RegEnumValueA(Handle key, Dword index, char* name, Dword* name_size, Dwor
     if (name_size != nullptr) *name_size = size;
     if (type != nullptr) *type = value_type;
     if (data_size != nullptr) *data_size = length;
-    return static_cast<Result>(r);
+    return answered(r, why);
 }
 
 Result RegQueryValueExA(Handle key, const char* name, Dword* reserved, Dword* type,
-                        std::uint8_t* data, Dword* data_size) {
+                        std::uint8_t* data, Dword* data_size, Refusal* why) {
     DWORD value_type = type != nullptr ? *type : 0;
     DWORD length = data_size != nullptr ? *data_size : 0;
     const LONG r = ::RegQueryValueExA(to_hkey(key), name, reinterpret_cast<LPDWORD>(reserved),
@@ -90,21 +111,30 @@ Result RegQueryValueExA(Handle key, const char* name, Dword* reserved, Dword* ty
                                       data_size != nullptr ? &length : nullptr);
     if (type != nullptr) *type = value_type;
     if (data_size != nullptr) *data_size = length;
-    return static_cast<Result>(r);
+    return answered(r, why);
 }
 
 Result RegSetValueExA(Handle key, const char* name, Dword reserved, Dword type,
-                      const std::uint8_t* data, Dword data_size) {
-    return static_cast<Result>(
-        ::RegSetValueExA(to_hkey(key), name, reserved, type, data, data_size));
+                      const std::uint8_t* data, Dword data_size, Refusal* why) {
+    return answered(::RegSetValueExA(to_hkey(key), name, reserved, type, data, data_size), why);
 }
 
-Result RegDeleteValueA(Handle key, const char* name) {
-    return static_cast<Result>(::RegDeleteValueA(to_hkey(key), name));
+Result RegDeleteValueA(Handle key, const char* name, Refusal* why) {
+    return answered(::RegDeleteValueA(to_hkey(key), name), why);
 }
 
 Result RegCloseKey(Handle key) {
     return static_cast<Result>(::RegCloseKey(to_hkey(key)));
+}
+
+// The platform registry serves each call on its own, quickly enough: nothing to group.
+ReadSnapshot::ReadSnapshot() = default;
+ReadSnapshot::~ReadSnapshot() = default;
+WriteBatch::WriteBatch() = default;
+WriteBatch::~WriteBatch() = default;
+bool WriteBatch::finish(Refusal*) {
+    finished_ = true;
+    return true;
 }
 
 }  // namespace syskit::registry::platform
