@@ -147,8 +147,13 @@ Check "no create", reg.WriteString(base & "\T", "x", "y"), 0
 reg.CreateKeyIfDoesntExists = True
 Check "ReadString", reg.ReadString(base, "a"), "text"
 Check "ReadString default", reg.ReadString(base, "none", "dflt"), "dflt"
+Check "LastStatus of a missing value", reg.LastStatus, 3
 Check "ReadString NUL default", reg.ReadString(base, "none"), Chr(0)
 Check "ReadDWORD", reg.ReadDWORD(base, "c"), -2
+Check "LastStatus after a success", reg.LastStatus & " [" & reg.LastStatusText & "]", "0 []"
+Check "KeyExists of an unknown root key", reg.KeyExists("HKXX\a"), False
+Check "LastStatus of an unknown root key", reg.LastStatus, 1
+CheckTrue "LastStatusText names the root key", InStr(reg.LastStatusText, "'HKXX'") > 0
 Check "ReadDWORD default", reg.ReadDWORD(base, "none"), -1
 Check "ReadBinary", reg.ReadBinary(base, "b"), "01 02 FF"
 CheckTrue "ValueExists", reg.ValueExists(base, "a")

@@ -17,6 +17,7 @@
 #include <future>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -119,23 +120,36 @@ TEST_P(EachClass, FactoryMakesThatClassAndRefusesWhatItCannotGive) {
     });
 }
 
+Ref<ITypeInfo> type_info(IDispatch* object) {
+    Ref<ITypeInfo> info;
+    EXPECT_EQ(
+        object->GetTypeInfo(0, LOCALE_USER_DEFAULT, reinterpret_cast<ITypeInfo**>(info.put_void())),
+        S_OK);
+    return info;
+}
+
+WORD function_count(ITypeInfo* info) {
+    TYPEATTR* attributes = nullptr;
+    if (FAILED(info->GetTypeAttr(&attributes))) return 0;
+    const WORD functions = attributes->cFuncs;
+    info->ReleaseTypeAttr(attributes);
+    return functions;
+}
+
 // The type library and the member table must agree: every member the type information names has
-// the DISPID the object answers for it and a help text, and the object has no member beyond them.
+// the DISPID the object answers for it and a help text, every DISPID up to the highest is named,
+// and the object has no member beyond them.
 TEST_P(EachClass, TypeInformationDescribesEveryMemberWithItsDispatchId) {
     Ref<IDispatch> object = create(clsid_of(GetParam().clsid));
     UINT count = 0;
     ASSERT_EQ(object->GetTypeInfoCount(&count), S_OK);
     ASSERT_EQ(count, 1U);
-    Ref<ITypeInfo> info;
-    ASSERT_EQ(
-        object->GetTypeInfo(0, LOCALE_USER_DEFAULT, reinterpret_cast<ITypeInfo**>(info.put_void())),
-        S_OK);
-    TYPEATTR* attributes = nullptr;
-    ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
-    const WORD functions = attributes->cFuncs;
-    info->ReleaseTypeAttr(attributes);
+    const Ref<ITypeInfo> info = type_info(object);
+    ASSERT_NE(info.get(), nullptr);
+    const WORD functions = function_count(info);
     ASSERT_GT(functions, 0);
     MEMBERID highest = 0;
+    std::set<MEMBERID> named;
     for (UINT f = 0; f < functions; ++f) {
         FUNCDESC* function = nullptr;
         ASSERT_EQ(info->GetFuncDesc(f, &function), S_OK);
@@ -152,7 +166,9 @@ TEST_P(EachClass, TypeInformationDescribesEveryMemberWithItsDispatchId) {
         EXPECT_EQ(dispid(object, member), id) << where;
         EXPECT_TRUE(has_help) << where;
         highest = std::max(highest, id);
+        named.insert(id);
     }
+    EXPECT_EQ(named.size(), static_cast<std::size_t>(highest));
     Args none{};
     EXPECT_EQ(invoke_id(object, highest + 1, none, kCall).hr, DISP_E_MEMBERNOTFOUND);
 }
@@ -316,6 +332,30 @@ TEST_F(Com, ArgumentsConvertAndOptionalOnesTakeTheirDefaults) {
     EXPECT_EQ(number(invoke(reg, L"ReadDWORD", {str(nowhere), str(L"v")}).result), -1);
     EXPECT_EQ(number(invoke(reg, L"ReadDWORD", {str(nowhere), str(L"v"), missing()}).result), -1);
     EXPECT_EQ(number(invoke(reg, L"ReadDWORD", {str(nowhere), str(L"v"), i4(7)}).result), 7);
+}
+
+// Hosts that bind arguments from type information pass a parameter's default from the type
+// library themselves, so ReadString's must be the very text the call uses when sDefault is left
+// out: the one character NUL, which widl alone writes as a backslash and a zero.
+TEST_F(Com, ReadStringsTypeLibraryDefaultIsTheTextUsedWhenLeftOut) {
+    const Ref<IDispatch> reg = create(kRegistryAccess);
+    const Ref<ITypeInfo> info = type_info(reg);
+    ASSERT_NE(info.get(), nullptr);
+    const DISPID read_string = dispid(reg, L"ReadString");
+    Var declared;
+    for (UINT f = 0; f < function_count(info); ++f) {
+        FUNCDESC* function = nullptr;
+        ASSERT_EQ(info->GetFuncDesc(f, &function), S_OK);
+        if (function->memid == read_string && function->cParams == 3) {
+            const PARAMDESC& sdefault = function->lprgelemdescParam[2].paramdesc;
+            if ((sdefault.wParamFlags & PARAMFLAG_FHASDEFAULT) != 0) {
+                VariantCopy(declared.get(), &sdefault.pparamdescex->varDefaultValue);
+            }
+        }
+        info->ReleaseFuncDesc(function);
+    }
+    const std::wstring nowhere = L"HKCU\\Software\\syskit-com-test-no-such-key";
+    EXPECT_EQ(text(declared), text(invoke(reg, L"ReadString", {str(nowhere), str(L"v")}).result));
 }
 
 // Byte strings come as arrays of any element type that converts to bytes. The DECIMAL array

@@ -5,6 +5,9 @@
 // StrToBin writes the hex text without its spaces back into the caller's variable. The export's
 // progress display is any object with a writable Text property; anything else given in its place
 // makes the export fail once the header is written, as a display that cannot show text does.
+// LastStatus and LastStatusText read the component's status without being operations themselves,
+// so a script can read both after one call; a call refused before the component runs (wrong
+// argument count, an argument that does not convert) leaves the status of the call before it.
 #include <dispex.h>
 
 #include <stdexcept>
@@ -82,6 +85,8 @@ bool display_given(const Call& c) {
 
 using C = Call;
 using D = DispatchObject;
+// The component's interface order, which gives the DISPIDs; later members go at the end, so that
+// a number once handed out keeps its member.
 const Member kRegistryMembers[] = {
     {L"CreateKeyIfDoesntExists",
      [](D& o, C& c) { c.set_result(bool_value(reg(o).CreateKeyIfDoesntExists())); },
@@ -92,8 +97,6 @@ const Member kRegistryMembers[] = {
      1},
     {L"KeyExists", [](D& o, C& c) { c.set_result(bool_value(reg(o).KeyExists(c.text(0)))); },
      nullptr, 1, 1},
-    {L"HaveSubkey", [](D& o, C& c) { c.set_result(bool_value(reg(o).HaveSubkey(c.text(0)))); },
-     nullptr, 1, 1},
     {L"EnumKeys",
      [](D& o, C& c) {
          std::vector<std::string> keys;
@@ -102,6 +105,8 @@ const Member kRegistryMembers[] = {
          c.set_result(i4_value(count));
      },
      nullptr, 2, 2},
+    {L"HaveSubkey", [](D& o, C& c) { c.set_result(bool_value(reg(o).HaveSubkey(c.text(0)))); },
+     nullptr, 1, 1},
     {L"WriteString",
      [](D& o, C& c) {
          c.set_result(i4_value(reg(o).WriteString(c.text(0), c.text(1), c.text(2))));
@@ -187,6 +192,13 @@ const Member kRegistryMembers[] = {
      1, 1},
     {L"isBinValid", [](D& o, C& c) { c.set_result(bool_value(reg(o).isBinValid(c.text(0)))); },
      nullptr, 1, 1},
+    {L"LastStatus",
+     [](D& o, C& c) {
+         c.set_result(i4_value(static_cast<std::int32_t>(reg(o).LastStatus().code)));
+     },
+     nullptr, 0, 0},
+    {L"LastStatusText", [](D& o, C& c) { c.set_result(text_value(reg(o).LastStatus().message)); },
+     nullptr, 0, 0},
 };
 
 // The dispinterface of the type library that describes these members.
