@@ -375,9 +375,18 @@ int run_import(const RegOptions& options) {
 
 // --- The command table ------------------------------------------------------------------------
 
-constexpr std::string_view kPathHelp =
-    "Registry path: a root key (HKEY_CURRENT_USER or HKCU, HKLM, HKCR, HKUS, HKCC, HKPD, HKDD) and "
-    "optionally a backslash and the subkey path";
+// The registry path, with the root keys' names as the component knows them.
+std::string path_help() {
+    std::string roots;
+    for (const registry::Hive& hive : registry::kHives) {
+        roots +=
+            fmt::format("{}{} or {}", roots.empty() ? "" : ", ", hive.long_name, hive.short_name);
+    }
+    return fmt::format(
+        "Registry path: a root key ({}), in any case, and optionally a backslash and the subkey "
+        "path",
+        roots);
+}
 constexpr std::string_view kNameHelp =
     "Value name; the empty name is the key's default value (and \"@\" with set --string)";
 constexpr std::string_view kChangeStatus =
@@ -467,8 +476,9 @@ const RegCommand kCommands[] = {
      [](CLI::App& command, RegOptions& options) {
          command
              .add_option("--type", options.read_type,
-                         "Read the value as string (default; up to 254 characters), dword or "
-                         "binary")
+                         fmt::format("Read the value as string (default; up to {} characters), "
+                                     "dword or binary",
+                                     registry::kMaxReadStringLength))
              ->check(CLI::IsMember({"string", "dword", "binary"}))
              ->type_name("TYPE");
          options.default_option =
@@ -531,7 +541,7 @@ void add_registry_commands(CLI::App& app, Commands& commands) {
         command->fallthrough();  // --registry may also follow the command
         command->footer(fmt::format("Exit status: {}", spec.statuses));
         if (spec.operands != Operands::file) {
-            command->add_option("PATH", options->path, std::string(kPathHelp))->required();
+            command->add_option("PATH", options->path, path_help())->required();
         }
         if (spec.operands == Operands::path_name) {
             command->add_option("NAME", options->name, std::string(kNameHelp))->required();
