@@ -122,6 +122,23 @@ std::string hex_byte(char c) {
     return {kDigits[b >> 4], kDigits[b & 0xF]};
 }
 
+// One value's REGEDIT4 line: a text, hex bytes or a number of four little-endian bytes.
+void append_value_line(std::string& text, const std::string& name, reg::Dword type,
+                       const std::string& data) {
+    text += "\"" + name + "\"=";
+    if (type == reg::kString) {
+        text += "\"" + data + "\"";
+    } else if (type == reg::kBinary) {
+        text += "hex:";
+        for (std::size_t i = 0; i < data.size(); ++i)
+            text += (i == 0 ? "" : ",") + hex_byte(data[i]);
+    } else {
+        text += "dword:";
+        for (int i = 3; i >= 0; --i) text += hex_byte(data[std::size_t(i)]);
+    }
+    text += "\r\n";
+}
+
 // The REGEDIT4 lines of the import file for its rows.
 std::string import_file_text() {
     std::string text = "REGEDIT4\r\n\r\n";
@@ -129,19 +146,7 @@ std::string import_file_text() {
         text += "[" + component_path(kImportKey) + "\\" + import_key_name(k) + "]\r\n";
         for (int j = 0; j < kImportValuesPerKey; ++j) {
             const Row row = import_row(k, j);
-            text += "\"" + row.name + "\"=";
-            if (row.type == reg::kString) {
-                text += "\"" + row.data + "\"";
-            } else if (row.type == reg::kBinary) {
-                text += "hex:";
-                for (std::size_t i = 0; i < row.data.size(); ++i) {
-                    text += (i == 0 ? "" : ",") + hex_byte(row.data[i]);
-                }
-            } else {
-                text += "dword:";
-                for (int i = 3; i >= 0; --i) text += hex_byte(row.data[std::size_t(i)]);
-            }
-            text += "\r\n";
+            append_value_line(text, row.name, row.type, row.data);
         }
         text += "\r\n";
     }
@@ -594,19 +599,7 @@ void export_sqlite(benchmark::State& state) {
             for (const reg::Dword type : {reg::kString, reg::kBinary, reg::kDword}) {
                 for (const Value& value : values) {
                     if (value.type != type) continue;
-                    text += "\"" + value.name + "\"=";
-                    if (type == reg::kString) {
-                        text += "\"" + value.data + "\"";
-                    } else if (type == reg::kBinary) {
-                        text += "hex:";
-                        for (std::size_t i = 0; i < value.data.size(); ++i) {
-                            text += (i == 0 ? "" : ",") + hex_byte(value.data[i]);
-                        }
-                    } else {
-                        text += "dword:";
-                        for (int i = 3; i >= 0; --i) text += hex_byte(value.data[std::size_t(i)]);
-                    }
-                    text += "\r\n";
+                    append_value_line(text, value.name, type, value.data);
                 }
             }
             text += "\r\n";

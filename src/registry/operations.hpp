@@ -81,7 +81,24 @@ class Operations {
   private:
     // Resolves the path into the object's fields (GetKeys, remembered while paths repeat);
     // false when it names no root key.
-    bool resolve(const std::string& path);
+    bool resolve(std::string_view path);
+
+    // The access mask that stands for RegOpenKeyA, the open call that takes none.
+    static constexpr platform::Access kWithoutMask = 0;
+
+    // Resolves the subject's path and opens its key into `handle` with RegOpenKeyExA and
+    // `access`, or with RegOpenKeyA for kWithoutMask. The status says why it could not, told of
+    // an operation that would `verb` the subject ("cannot read value 'v' of key 'P': ...").
+    RegistryStatus open(const Subject& subject, std::string_view verb, platform::Access access,
+                        platform::Handle& handle);
+
+    // The readers' common part: opens the key with KEY_READ, queries the subject's value with
+    // `type` preset into `data` (`size` in and out) and closes the key. A value that does not
+    // fit says so as "cannot be read as <kind>: <longer_than>" (no `kind`: as the registry's
+    // refusal).
+    RegistryStatus query(const Subject& subject, platform::Dword type, std::uint8_t* data,
+                         platform::Dword& size, std::string_view kind,
+                         std::string_view longer_than);
     Answer<bool> generate_reg(std::string key_path, const std::string& file, bool include_subkeys,
                               ExportProgress* output);
     void note_raised(const std::exception& error);

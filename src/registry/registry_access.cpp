@@ -55,11 +55,11 @@ std::string what(std::string_view verb, const Subject& subject) {
 
 }  // namespace
 
-bool Operations::resolve(const std::string& path) {
+bool Operations::resolve(std::string_view path) {
     clsRegistryAccess& s = self_;
     if (s.resolved_from_.empty() || path != s.resolved_from_) {
         s.resolved_from_ = path;
-        std::string rewritten = path;
+        std::string rewritten(path);
         std::string subkey;
         s.GetKeys(rewritten, subkey, s.resolved_hive_);
         s.resolved_subkey_ = ansi(subkey);
@@ -81,6 +81,19 @@ void Operations::note_raised(const std::exception& error) {
     self_.status_ = std::move(status);
 }
 
+RegistryStatus Operations::open(const Subject& subject, std::string_view verb, api::Access access,
+                                api::Handle& handle) {
+    if (!resolve(subject.path)) return unknown_root(what(verb, subject), subject.path);
+    api::Refusal why;
+    const clsRegistryAccess& s = self_;
+    const api::Result r =
+        access == kWithoutMask
+            ? api::RegOpenKeyA(handle_of(s.hive_), s.subkey_.c_str(), &handle, &why)
+            : api::RegOpenKeyExA(handle_of(s.hive_), s.subkey_.c_str(), 0, access, &handle, &why);
+    if (r == api::kSuccess) return {};
+    return refusal(what(verb, subject), subject, Target::key, r, why);
+}
+
 // --- Keys -------------------------------------------------------------------------------------
 
 Answer<std::int32_t> Operations::create_key(const std::string& path) {
@@ -89,32 +102,29 @@ Answer<std::int32_t> Operations::create_key(const std::string& path) {
     platform::WriteBatch batch;
     api::Refusal why;
     clsRegistryAccess& s = self_;
-    const api::Result r = api::RegCreateKeyA(handle_of(s.hive_), s.subkey_.c_str(), &s.key_, &why);
+    api::Result r = api::RegCreateKeyA(handle_of(s.hive_), s.subkey_.c_str(), &s.key_, &why);
+    if (r == api::kSuccess) {
+        api::RegCloseKey(s.key_);
+        if (!batch.finish(&why)) r = api::kRegistryIoFailed;
+    }
     if (r != api::kSuccess) {
         return {0, refusal(what("cannot create", subject), subject, Target::key, r, why)};
-    }
-    api::RegCloseKey(s.key_);
-    if (!batch.finish(&why)) {
-        return {0, refusal(what("cannot create", subject), subject, Target::key,
-                           api::kRegistryIoFailed, why)};
     }
     return {static_cast<std::int32_t>(s.key_), {}};
 }
 
 Answer<std::int32_t> Operations::kill_key(const std::string& path) {
     const Subject subject{path};
-    if (!resolve(path)) return {0, unknown_root(what("cannot delete", subject), path)};
     platform::WriteBatch batch;
-    api::Refusal why;
     clsRegistryAccess& s = self_;
-    api::Result r = api::RegOpenKeyExA(handle_of(s.hive_), s.subkey_.c_str(), 0, api::kKeyAllAccess,
-                                       &s.key_, &why);
-    if (r != api::kSuccess) {
-        return {0, refusal(what("cannot delete", subject), subject, Target::key, r, why)};
+    if (RegistryStatus opened = open(subject, "cannot delete", api::kKeyAllAccess, s.key_);
+        !opened.ok()) {
+        return {0, std::move(opened)};
     }
     // Deletes the opened key itself; the answer is non-zero whatever the deletion gave.
     RegistryStatus status;
-    r = api::RegDeleteKeyA(s.key_, "", &why);
+    api::Refusal why;
+    api::Result r = api::RegDeleteKeyA(s.key_, "", &why);
     if (r == api::kAccessDenied && why.code == Code::ok) {
         std::array<char, kNameBuffer> name;
         api::Dword size = kNameBuffer;
@@ -129,46 +139,37 @@ Answer<std::int32_t> Operations::kill_key(const std::string& path) {
         }
         status.result = r;
     }
+    api::RegCloseKey(s.key_);
+    if (r == api::kSuccess && !batch.finish(&why)) r = api::kRegistryIoFailed;
     if (r != api::kSuccess && status.ok()) {
         status = refusal(what("cannot delete", subject), subject, Target::key, r, why);
-    }
-    api::RegCloseKey(s.key_);
-    if (!batch.finish(&why) && status.ok()) {
-        status = refusal(what("cannot delete", subject), subject, Target::key,
-                         api::kRegistryIoFailed, why);
     }
     return {static_cast<std::int32_t>(s.key_), std::move(status)};
 }
 
 Answer<bool> Operations::key_exists(const std::string& path) {
-    const Subject subject{path};
-    if (!resolve(path)) return {false, unknown_root(what("cannot open", subject), path)};
     platform::ReadSnapshot snapshot;
-    api::Refusal why;
-    clsRegistryAccess& s = self_;
-    const api::Result r = api::RegOpenKeyExA(handle_of(s.hive_), s.subkey_.c_str(), 0,
-                                             api::kKeyAllAccess, &s.key_, &why);
-    if (r != api::kSuccess) {
-        return {false, refusal(what("cannot open", subject), subject, Target::key, r, why)};
+    if (RegistryStatus opened = open(Subject{path}, "cannot open", api::kKeyAllAccess, self_.key_);
+        !opened.ok()) {
+        return {false, std::move(opened)};
     }
-    api::RegCloseKey(s.key_);
+    api::RegCloseKey(self_.key_);
     return {true, {}};
 }
 
 Answer<bool> Operations::have_subkey(const std::string& path) {
     const Subject subject{path};
-    if (!resolve(path)) return {false, unknown_root(what("cannot open", subject), path)};
     platform::ReadSnapshot snapshot;
-    api::Refusal why;
     clsRegistryAccess& s = self_;
-    api::Result r = api::RegOpenKeyA(handle_of(s.hive_), s.subkey_.c_str(), &s.key_, &why);
-    if (r != api::kSuccess) {
-        return {false, refusal(what("cannot open", subject), subject, Target::key, r, why)};
+    if (RegistryStatus opened = open(subject, "cannot open", kWithoutMask, s.key_); !opened.ok()) {
+        return {false, std::move(opened)};
     }
     std::array<char, kNameBuffer> name;
     name.fill(' ');
     api::Dword size = kNameBuffer;
-    r = api::RegEnumKeyExA(s.key_, 0, name.data(), &size, nullptr, nullptr, nullptr, nullptr, &why);
+    api::Refusal why;
+    const api::Result r =
+        api::RegEnumKeyExA(s.key_, 0, name.data(), &size, nullptr, nullptr, nullptr, nullptr, &why);
     api::RegCloseKey(s.key_);
     // Every result but "no more items" answers true, failures included; those say why.
     Answer<bool> answer{r != api::kNoMoreItems, {}};
@@ -182,23 +183,20 @@ Answer<bool> Operations::have_subkey(const std::string& path) {
 Answer<std::int32_t> Operations::enum_keys(const std::string& path,
                                            std::vector<std::string>& keys) {
     const Subject subject{path};
-    const bool rooted = resolve(path);
     keys.clear();
-    if (!rooted) return {-1, unknown_root(what("cannot open", subject), path)};
     platform::ReadSnapshot snapshot;
-    api::Refusal why;
     clsRegistryAccess& s = self_;
-    api::Result r = api::RegOpenKeyA(handle_of(s.hive_), s.subkey_.c_str(), &s.key_, &why);
-    if (r != api::kSuccess) {
-        return {-1, refusal(what("cannot open", subject), subject, Target::key, r, why)};
+    if (RegistryStatus opened = open(subject, "cannot open", kWithoutMask, s.key_); !opened.ok()) {
+        return {-1, std::move(opened)};
     }
     RegistryStatus status;
     for (api::Dword index = 0;; ++index) {
         std::array<char, kNameBuffer> name;
         name.fill(' ');
         api::Dword size = kNameBuffer;
-        r = api::RegEnumKeyExA(s.key_, index, name.data(), &size, nullptr, nullptr, nullptr,
-                               nullptr, &why);
+        api::Refusal why;
+        const api::Result r = api::RegEnumKeyExA(s.key_, index, name.data(), &size, nullptr,
+                                                 nullptr, nullptr, nullptr, &why);
         if (r == api::kNoMoreItems) break;
         if (enumeration_broken(r)) {
             status =
@@ -238,23 +236,20 @@ Answer<std::int32_t> Operations::write_value(const std::string& path, std::strin
         }
         static_cast<void>(create_key(path));
     }
-    const bool rooted = resolve(path);
     if (type == api::kString) {
         value = ansi(value);
     } else if (type == api::kBinary) {
         value = ansi(self_.StrToBin(value));
     }
-    if (!rooted) return {0, unknown_root(what("cannot write", subject), path)};
-    api::Refusal why;
     clsRegistryAccess& s = self_;
-    api::Result r =
-        api::RegOpenKeyExA(handle_of(s.hive_), s.subkey_.c_str(), 0, api::kKeyWrite, &s.key_, &why);
-    if (r != api::kSuccess) {
-        return {0, refusal(what("cannot write", subject), subject, Target::key, r, why)};
+    if (RegistryStatus opened = open(subject, "cannot write", api::kKeyWrite, s.key_);
+        !opened.ok()) {
+        return {0, std::move(opened)};
     }
-    r = api::RegSetValueExA(s.key_, ansi(name).c_str(), 0, type,
-                            reinterpret_cast<const std::uint8_t*>(value.data()),
-                            static_cast<api::Dword>(value.size()), &why);
+    api::Refusal why;
+    api::Result r = api::RegSetValueExA(s.key_, ansi(name).c_str(), 0, type,
+                                        reinterpret_cast<const std::uint8_t*>(value.data()),
+                                        static_cast<api::Dword>(value.size()), &why);
     api::RegCloseKey(s.key_);
     if (r == api::kSuccess && !batch.finish(&why)) r = api::kRegistryIoFailed;
     if (r != api::kSuccess) {
@@ -263,31 +258,38 @@ Answer<std::int32_t> Operations::write_value(const std::string& path, std::strin
     return {static_cast<std::int32_t>(s.key_), {}};
 }
 
+// The readers' common part: opens the key with KEY_READ, queries the value into `data` (its
+// size in `size`, `type` preset) and closes the key. The status says why not; a value that
+// does not fit says so in the words of `kind` ("text", "a number").
+RegistryStatus Operations::query(const Subject& subject, api::Dword type, std::uint8_t* data,
+                                 api::Dword& size, std::string_view kind,
+                                 std::string_view longer_than) {
+    clsRegistryAccess& s = self_;
+    if (RegistryStatus opened = open(subject, "cannot read", api::kKeyRead, s.key_); !opened.ok()) {
+        return opened;
+    }
+    api::Refusal why;
+    const api::Result r = api::RegQueryValueExA(s.key_, ansi(*subject.name).c_str(), nullptr, &type,
+                                                data, &size, &why);
+    api::RegCloseKey(s.key_);
+    if (r == api::kSuccess) return {};
+    if (r == api::kMoreData && !kind.empty()) {
+        return failure(Code::does_not_fit,
+                       describe(subject) + " cannot be read as " + std::string(kind), longer_than);
+    }
+    return refusal(what("cannot read", subject), subject, Target::value, r, why);
+}
+
 Answer<std::string> Operations::read_string(const std::string& path, const std::string& name,
                                             const std::string& fallback) {
-    const Subject subject{path, &name};
-    if (!resolve(path)) return {fallback, unknown_root(what("cannot read", subject), path)};
     platform::ReadSnapshot snapshot;
-    api::Refusal why;
-    clsRegistryAccess& s = self_;
-    api::Result r =
-        api::RegOpenKeyExA(handle_of(s.hive_), s.subkey_.c_str(), 0, api::kKeyRead, &s.key_, &why);
-    if (r != api::kSuccess) {
-        return {fallback, refusal(what("cannot read", subject), subject, Target::key, r, why)};
-    }
     std::array<std::uint8_t, kDataBuffer> buffer;
     buffer.fill(' ');
-    api::Dword type = api::kString;
     api::Dword size = kDataBuffer;
-    r = api::RegQueryValueExA(s.key_, ansi(name).c_str(), nullptr, &type, buffer.data(), &size,
-                              &why);
-    api::RegCloseKey(s.key_);
-    if (r == api::kMoreData) {
-        return {fallback, failure(Code::does_not_fit, describe(subject) + " cannot be read as text",
-                                  "it is longer than 254 characters")};
-    }
-    if (r != api::kSuccess) {
-        return {fallback, refusal(what("cannot read", subject), subject, Target::value, r, why)};
+    if (RegistryStatus read = query(Subject{path, &name}, api::kString, buffer.data(), size, "text",
+                                    "it is longer than 254 characters");
+        !read.ok()) {
+        return {fallback, std::move(read)};
     }
     // The whole buffer, trimmed of spaces, then without its last character (the terminator).
     // Behind the `size` bytes delivered the buffer holds only its preset spaces, which the trim
@@ -301,28 +303,13 @@ Answer<std::string> Operations::read_string(const std::string& path, const std::
 
 Answer<std::int32_t> Operations::read_dword(const std::string& path, const std::string& name,
                                             std::int32_t fallback) {
-    const Subject subject{path, &name};
-    if (!resolve(path)) return {fallback, unknown_root(what("cannot read", subject), path)};
     platform::ReadSnapshot snapshot;
-    api::Refusal why;
-    clsRegistryAccess& s = self_;
-    api::Result r =
-        api::RegOpenKeyExA(handle_of(s.hive_), s.subkey_.c_str(), 0, api::kKeyRead, &s.key_, &why);
-    if (r != api::kSuccess) {
-        return {fallback, refusal(what("cannot read", subject), subject, Target::key, r, why)};
-    }
     std::uint8_t cell[4] = {0, 0, 0, 0};
-    api::Dword type = api::kDword;
     api::Dword size = 4;
-    r = api::RegQueryValueExA(s.key_, ansi(name).c_str(), nullptr, &type, cell, &size, &why);
-    api::RegCloseKey(s.key_);
-    if (r == api::kMoreData) {
-        return {fallback,
-                failure(Code::does_not_fit, describe(subject) + " cannot be read as a number",
-                        "its data is longer than 4 bytes")};
-    }
-    if (r != api::kSuccess) {
-        return {fallback, refusal(what("cannot read", subject), subject, Target::value, r, why)};
+    if (RegistryStatus read = query(Subject{path, &name}, api::kDword, cell, size, "a number",
+                                    "its data is longer than 4 bytes");
+        !read.ok()) {
+        return {fallback, std::move(read)};
     }
     return {static_cast<std::int32_t>(std::uint32_t(cell[0]) | std::uint32_t(cell[1]) << 8 |
                                       std::uint32_t(cell[2]) << 16 | std::uint32_t(cell[3]) << 24),
@@ -332,14 +319,10 @@ Answer<std::int32_t> Operations::read_dword(const std::string& path, const std::
 Answer<std::string> Operations::read_binary(const std::string& path, const std::string& name,
                                             const std::string& fallback) {
     const Subject subject{path, &name};
-    if (!resolve(path)) return {fallback, unknown_root(what("cannot read", subject), path)};
     platform::ReadSnapshot snapshot;
-    api::Refusal why;
     clsRegistryAccess& s = self_;
-    api::Result r =
-        api::RegOpenKeyExA(handle_of(s.hive_), s.subkey_.c_str(), 0, api::kKeyRead, &s.key_, &why);
-    if (r != api::kSuccess) {
-        return {fallback, refusal(what("cannot read", subject), subject, Target::key, r, why)};
+    if (RegistryStatus opened = open(subject, "cannot read", api::kKeyRead, s.key_); !opened.ok()) {
+        return {fallback, std::move(opened)};
     }
     const std::string value_name = ansi(name);
     // A size probe with a one-byte buffer (its result is not consulted), then the whole value.
@@ -349,7 +332,9 @@ Answer<std::string> Operations::read_binary(const std::string& path, const std::
     api::RegQueryValueExA(s.key_, value_name.c_str(), nullptr, &type, &probe, &size);
     std::string buffer(size, ' ');
     type = api::kBinary;
-    r = api::RegQueryValueExA(s.key_, value_name.c_str(), nullptr, &type,
+    api::Refusal why;
+    const api::Result r =
+        api::RegQueryValueExA(s.key_, value_name.c_str(), nullptr, &type,
                               reinterpret_cast<std::uint8_t*>(buffer.data()), &size, &why);
     api::RegCloseKey(s.key_);
     if (r != api::kSuccess) {
@@ -360,17 +345,15 @@ Answer<std::string> Operations::read_binary(const std::string& path, const std::
 
 Answer<std::int32_t> Operations::kill_value(const std::string& path, const std::string& name) {
     const Subject subject{path, &name};
-    if (!resolve(path)) return {0, unknown_root(what("cannot delete", subject), path)};
     platform::WriteBatch batch;
-    api::Refusal why;
     clsRegistryAccess& s = self_;
-    api::Result r =
-        api::RegOpenKeyExA(handle_of(s.hive_), s.subkey_.c_str(), 0, api::kKeyWrite, &s.key_, &why);
-    if (r != api::kSuccess) {
-        return {0, refusal(what("cannot delete", subject), subject, Target::key, r, why)};
+    if (RegistryStatus opened = open(subject, "cannot delete", api::kKeyWrite, s.key_);
+        !opened.ok()) {
+        return {0, std::move(opened)};
     }
     // The answer is non-zero whatever the deletion gave.
-    r = api::RegDeleteValueA(s.key_, ansi(name).c_str(), &why);
+    api::Refusal why;
+    api::Result r = api::RegDeleteValueA(s.key_, ansi(name).c_str(), &why);
     api::RegCloseKey(s.key_);
     if (r == api::kSuccess && !batch.finish(&why)) r = api::kRegistryIoFailed;
     Answer<std::int32_t> answer{static_cast<std::int32_t>(s.key_), {}};
@@ -381,24 +364,12 @@ Answer<std::int32_t> Operations::kill_value(const std::string& path, const std::
 }
 
 Answer<bool> Operations::value_exists(const std::string& path, const std::string& name) {
-    const Subject subject{path, &name};
-    if (!resolve(path)) return {false, unknown_root(what("cannot read", subject), path)};
     platform::ReadSnapshot snapshot;
-    api::Refusal why;
-    clsRegistryAccess& s = self_;
-    api::Result r =
-        api::RegOpenKeyExA(handle_of(s.hive_), s.subkey_.c_str(), 0, api::kKeyRead, &s.key_, &why);
-    if (r != api::kSuccess) {
-        return {false, refusal(what("cannot read", subject), subject, Target::key, r, why)};
-    }
-    api::Dword type = 0;
     api::Dword size = 1;
-    r = api::RegQueryValueExA(s.key_, ansi(name).c_str(), nullptr, &type, nullptr, &size, &why);
-    api::RegCloseKey(s.key_);
-    if (r != api::kSuccess) {
-        return {false, refusal(what("cannot read", subject), subject, Target::value, r, why)};
-    }
-    return {true, {}};
+    // No data buffer: the registry only reports the size, so a value of any size answers.
+    RegistryStatus read = query(Subject{path, &name}, 0, nullptr, size, {}, {});
+    const bool exists = read.ok();
+    return {exists, std::move(read)};
 }
 
 Answer<std::int32_t> Operations::enum_values(const std::string& path,
@@ -406,15 +377,14 @@ Answer<std::int32_t> Operations::enum_values(const std::string& path,
                                              std::vector<RegistryValue>& values,
                                              std::int32_t only_type) {
     const Subject subject{path};
-    if (!resolve(path)) return {-1, unknown_root(what("cannot open", subject), path)};
     platform::ReadSnapshot snapshot;
-    api::Refusal why;
-    clsRegistryAccess& s = self_;
     api::Handle enumeration = 0;  // kept apart from key_, which the readers below reuse
-    api::Result r = api::RegOpenKeyA(handle_of(s.hive_), s.subkey_.c_str(), &enumeration, &why);
-    if (r != api::kSuccess) {
-        return {-1, refusal(what("cannot open", subject), subject, Target::key, r, why)};
+    if (RegistryStatus opened = open(subject, "cannot open", kWithoutMask, enumeration);
+        !opened.ok()) {
+        return {-1, std::move(opened)};
     }
+    api::Refusal why;
+    api::Result r = api::kSuccess;
     names.clear();
     values.clear();
     RegistryStatus status;

@@ -529,16 +529,11 @@ Result RegQueryValueExA(Handle key, const char* name, Dword*, Dword* type, std::
     });
 }
 
-Result RegSetValueExA(Handle key, const char* name, Dword, Dword type, const std::uint8_t* data,
-                      Dword data_size, Refusal* why) {
-    const std::string_view value_name = name != nullptr ? name : "";
-    if (value_name.size() > kMaxValueNameLength) {
-        return guarded(why, [&](Store& store, ThreadState&) {
-            return name_too_long(why, store.file_of(key), "value name", value_name.size(),
-                                 kMaxValueNameLength);
-        });
-    }
-    if (data == nullptr && data_size != 0) return kInvalidParameter;
+// Runs a call that changes the values of the key open as `key`: the handle must be known, its
+// database writable and its access include KEY_SET_VALUE, and the key still there; `body` then
+// runs in the call's write transaction.
+template <typename Body>
+Result changing_values(Handle key, Refusal* why, Body&& body) {
     return guarded(why, [&](Store& store, ThreadState& me) -> Result {
         OpenKey* open = store.find(key);
         if (open == nullptr) return kInvalidHandle;
@@ -549,42 +544,51 @@ Result RegSetValueExA(Handle key, const char* name, Dword, Dword type, const std
         if ((open->access & kSetValue) == 0) return refused(db, me, *open);
         WriteScope write(db, me);
         if (!key_alive(db, me, open->id)) return kKeyDeleted;
-        store.value_fold.clear();
-        store::append_fold(value_name, store.value_fold);
-        // A new value goes last; an overwrite keeps the name it was created with and its place.
-        auto upsert = db.connection->prepare(
-            "INSERT INTO vals(key, fold, name, type, data, seq) VALUES(?, ?, ?, ?, ?, ?)"
-            " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
-        upsert.bind(1, open->id)
-            .bind(2, store.value_fold)
-            .bind(3, value_name)
-            .bind(4, type)
-            .bind(5, std::string_view(reinterpret_cast<const char*>(data), data_size))
-            .bind(6, next_sequence(db, open->id))
-            .run();
-        write.commit();
-        return kSuccess;
+        return body(store, db, open, write);
     });
 }
 
+Result RegSetValueExA(Handle key, const char* name, Dword, Dword type, const std::uint8_t* data,
+                      Dword data_size, Refusal* why) {
+    const std::string_view value_name = name != nullptr ? name : "";
+    if (value_name.size() > kMaxValueNameLength) {
+        return guarded(why, [&](Store& store, ThreadState&) {
+            return name_too_long(why, store.file_of(key), "value name", value_name.size(),
+                                 kMaxValueNameLength);
+        });
+    }
+    if (data == nullptr && data_size != 0) return kInvalidParameter;
+    return changing_values(
+        key, why, [&](Store& store, Database& db, OpenKey* open, WriteScope& write) {
+            store.value_fold.clear();
+            store::append_fold(value_name, store.value_fold);
+            // A new value goes last; an overwrite keeps the name it was created with and its place.
+            auto upsert = db.connection->prepare(
+                "INSERT INTO vals(key, fold, name, type, data, seq) VALUES(?, ?, ?, ?, ?, ?)"
+                " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
+            upsert.bind(1, open->id)
+                .bind(2, store.value_fold)
+                .bind(3, value_name)
+                .bind(4, type)
+                .bind(5, std::string_view(reinterpret_cast<const char*>(data), data_size))
+                .bind(6, next_sequence(db, open->id))
+                .run();
+            write.commit();
+            return kSuccess;
+        });
+}
+
 Result RegDeleteValueA(Handle key, const char* name, Refusal* why) {
-    return guarded(why, [&](Store& store, ThreadState& me) -> Result {
-        OpenKey* open = store.find(key);
-        if (open == nullptr) return kInvalidHandle;
-        Database& db = *open->database;
-        store::enter(db, me);
-        if (!db.writable) return refused_read_only(why, db, me, *open);
-        if ((open->access & kSetValue) == 0) return refused(db, me, *open);
-        WriteScope write(db, me);
-        if (!key_alive(db, me, open->id)) return kKeyDeleted;
-        store.value_fold.clear();
-        store::append_fold(name != nullptr ? name : "", store.value_fold);
-        auto erase = db.connection->prepare("DELETE FROM vals WHERE key = ? AND fold = ?");
-        erase.bind(1, open->id).bind(2, store.value_fold).run();
-        if (sqlite3_changes(db.connection->handle()) == 0) return kFileNotFound;
-        write.commit();
-        return kSuccess;
-    });
+    return changing_values(
+        key, why, [&](Store& store, Database& db, OpenKey* open, WriteScope& write) {
+            store.value_fold.clear();
+            store::append_fold(name != nullptr ? name : "", store.value_fold);
+            auto erase = db.connection->prepare("DELETE FROM vals WHERE key = ? AND fold = ?");
+            erase.bind(1, open->id).bind(2, store.value_fold).run();
+            if (sqlite3_changes(db.connection->handle()) == 0) return kFileNotFound;
+            write.commit();
+            return kSuccess;
+        });
 }
 
 Result RegCloseKey(Handle key) {
