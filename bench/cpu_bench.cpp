@@ -14,11 +14,12 @@
 #include <map>
 #include <string>
 
+#include "platform/code_memory.hpp"
 #include "syskit/cpu.hpp"
 
 namespace {
 
-class RefusingMemory final : public syskit::CodeMemory {
+class RefusingMemory final : public syskit::platform::CodeMemory {
   public:
     void* allocate(std::size_t) noexcept override { return nullptr; }
     bool make_executable(void*, std::size_t) noexcept override { return false; }
@@ -27,8 +28,8 @@ class RefusingMemory final : public syskit::CodeMemory {
 
 RefusingMemory refusing;
 
-syskit::CodeMemory& memory_for(bool placed) {
-    return placed ? syskit::platform_code_memory() : refusing;
+syskit::platform::CodeMemory& memory_for(bool placed) {
+    return placed ? syskit::platform::code_memory() : refusing;
 }
 
 void construct(benchmark::State& state, bool placed) {
@@ -55,7 +56,7 @@ void load_sample(syskit::cCpuInfo& info) {
     leaves[10] = {0, 0x42004200, 0x02008140, 0};
     leaves[11] = {0, 0, 0, 0x000001F9};
     leaves[12] = {0x00003028, 0, 0, 0};
-    syskit::load_cpu_leaves(info, leaves);
+    syskit::load_cpu_dump(info, {leaves, {}});
 }
 
 void decode(benchmark::State& state, bool placed) {

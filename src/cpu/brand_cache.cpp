@@ -11,8 +11,6 @@
 namespace syskit {
 namespace {
 
-constexpr std::int32_t kAmd = 2;
-
 struct BrandRow {
     std::int32_t value;
     std::string_view name;
@@ -141,7 +139,15 @@ std::vector<std::uint8_t> cCpuInfo::CacheDescriptors() {
                 if (byte != 0) descriptors.push_back(byte);
             }
         }
-        if (queries > 1) runner_.CpuID(2, leaf[0], leaf[1], leaf[2], leaf[3]);
+        if (queries <= 1) continue;
+        if (!dump_leaf2_) {
+            runner_.CpuID(2, leaf[0], leaf[1], leaf[2], leaf[3]);
+        } else if (dump_leaf2_used_ < dump_leaf2_->size()) {
+            // A dump answers from what it holds, never from this processor.
+            leaf = (*dump_leaf2_)[dump_leaf2_used_++];
+        } else {
+            break;  // the dump holds no further answer of leaf 2
+        }
     }
     return descriptors;
 }
@@ -194,6 +200,25 @@ std::int32_t cCpuInfo::xAddrBitsPhysical() const {
 
 std::int32_t cCpuInfo::xAddrBitsVirtual() const {
     return levels_ext_ >= 8 ? bits(extended_[8][0], 8, 0xFF) : 0;
+}
+
+std::string_view cpu_power_management_name(std::int32_t nType) noexcept {
+    // EDX of extended leaf 0x80000007, as Linux names the bits; later bits have no name here.
+    static constexpr std::array<std::string_view, 13> kNames = {"ts",
+                                                                "fid",
+                                                                "vid",
+                                                                "ttp",
+                                                                "tm",
+                                                                "stc",
+                                                                "100mhzsteps",
+                                                                "hwpstate",
+                                                                "constant_tsc",
+                                                                "cpb",
+                                                                "eff_freq_ro",
+                                                                "proc_feedback",
+                                                                "proc_power_reporting"};
+    if (nType < 0 || nType >= static_cast<std::int32_t>(kNames.size())) return {};
+    return kNames[static_cast<std::size_t>(nType)];
 }
 
 bool cCpuInfo::xPowerManagement(std::int32_t nType) const {

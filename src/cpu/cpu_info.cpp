@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/code_memory.hpp"
 #include "platform/counter.hpp"
 #include "syskit/cpu.hpp"
 #include "syskit/text.hpp"
@@ -21,28 +22,61 @@ constexpr std::int32_t kStoredRecords = 13;
 constexpr std::int32_t kExtendedBase = static_cast<std::int32_t>(0x80000000u);
 
 struct VendorRow {
+    CpuVendor code;
     std::string_view id;
     std::string_view manufacturer;
 };
 
-// Indexed by vendor code; code 0 matches no ID text.
+// In vendor-code order; code 0 matches no ID text.
 constexpr std::array<VendorRow, 11> kVendors{{
-    {"", "Unknown"},
-    {"GenuineIntel", "Intel"},
-    {"AuthenticAMD", "AMD"},
-    {"UMC UMC UMC ", "UMC"},
-    {"CyrixInstead", "Cyrix"},
-    {"NexGenDriven", "NexGen"},
-    {"CentaurHauls", "Centaur"},
-    {"RiseRiseRise", "Rise"},
-    {"SiS SiS SiS ", "SIS"},
-    {"GenuineTMx86", "Transmeta"},
-    {"Geode by NSC", "National Semiconductor"},
+    {kUnknownVendor, "", "Unknown"},
+    {kIntel, "GenuineIntel", "Intel"},
+    {kAmd, "AuthenticAMD", "AMD"},
+    {kUmc, "UMC UMC UMC ", "UMC"},
+    {kCyrix, "CyrixInstead", "Cyrix"},
+    {kNexGen, "NexGenDriven", "NexGen"},
+    {kCentaur, "CentaurHauls", "Centaur"},
+    {kRise, "RiseRiseRise", "Rise"},
+    {kSis, "SiS SiS SiS ", "SIS"},
+    {kTransmeta, "GenuineTMx86", "Transmeta"},
+    {kNationalSemiconductor, "Geode by NSC", "National Semiconductor"},
 }};
+
+constexpr bool in_code_order() {
+    for (std::size_t i = 0; i < kVendors.size(); ++i) {
+        if (kVendors[i].code != static_cast<std::int32_t>(i)) return false;
+    }
+    return true;
+}
+static_assert(in_code_order(), "a vendor's row is found by its code");
+
+// The conventional names of the flags Feature(0..95) reports, as Linux names them; "" for a bit
+// without one.
+constexpr std::array<std::string_view, 96> kFeatureNames = {
+    // Standard leaf 1, ECX.
+    "sse3", "pclmulqdq", "dtes64", "monitor", "ds_cpl", "vmx", "smx", "est", "tm2", "ssse3",
+    "cnxt_id", "sdbg", "fma", "cx16", "xtpr", "pdcm", "", "pcid", "dca", "sse4_1", "sse4_2",
+    "x2apic", "movbe", "popcnt", "tsc_deadline", "aes", "xsave", "osxsave", "avx", "f16c", "rdrand",
+    "hypervisor",
+    // Standard leaf 1, EDX.
+    "fpu", "vme", "de", "pse", "tsc", "msr", "pae", "mce", "cx8", "apic", "", "sep", "mtrr", "pge",
+    "mca", "cmov", "pat", "pse36", "psn", "clflush", "", "ds", "acpi", "mmx", "fxsr", "sse", "sse2",
+    "ss", "htt", "tm", "ia64", "pbe",
+    // Extended leaf 0x80000001, EDX.
+    "fpu", "vme", "de", "pse", "tsc", "msr", "pae", "mce", "cx8", "apic", "", "syscall", "mtrr",
+    "pge", "mca", "cmov", "pat", "pse36", "", "mp", "nx", "", "mmxext", "mmx", "fxsr", "fxsr_opt",
+    "pdpe1gb", "rdtscp", "", "lm", "3dnowext", "3dnow"};
 
 }  // namespace
 
-cCpuInfo::cCpuInfo(CodeMemory& memory) : runner_(memory) {
+std::string_view cpu_feature_name(std::int32_t nType) noexcept {
+    if (nType < 0 || nType >= static_cast<std::int32_t>(kFeatureNames.size())) return {};
+    return kFeatureNames[static_cast<std::size_t>(nType)];
+}
+
+cCpuInfo::cCpuInfo() : cCpuInfo(platform::code_memory()) {}
+
+cCpuInfo::cCpuInfo(platform::CodeMemory& memory) : runner_(memory) {
     // Construction carries on past a failing step, as the object always has.
     try {
         Refresh(true);
@@ -53,6 +87,7 @@ cCpuInfo::cCpuInfo(CodeMemory& memory) : runner_(memory) {
 
 void cCpuInfo::Refresh(bool bReReadCPU) {
     if (bReReadCPU) {
+        dump_leaf2_.reset();
         for (std::int32_t i = 0; i < kStandardRecords; ++i) {
             Record& r = standard_[i];
             runner_.CpuID(i, r[0], r[1], r[2], r[3]);
@@ -67,10 +102,10 @@ void cCpuInfo::Refresh(bool bReReadCPU) {
     levels_ext_ = extended_[0][0] & 0xFF;
 
     const std::string id = VendorIdStr(true);
-    vendor_ = 0;
-    for (std::int32_t code = 1; code < static_cast<std::int32_t>(kVendors.size()); ++code) {
-        if (id == kVendors[code].id) {
-            vendor_ = code;
+    vendor_ = kUnknownVendor;
+    for (const VendorRow& row : kVendors) {
+        if (row.code != kUnknownVendor && id == row.id) {
+            vendor_ = row.code;
             break;
         }
     }
@@ -172,7 +207,29 @@ CpuLeaves cpu_leaves(const cCpuInfo& info) {
     return leaves;
 }
 
-void load_cpu_leaves(cCpuInfo& info, const CpuLeaves& leaves) {
+CpuDump capture_cpu_dump(const cCpuInfo& info) {
+    CpuDump dump{cpu_leaves(info), {}};
+    if (info.dump_leaf2_) {
+        for (const cCpuInfo::Record& r : *info.dump_leaf2_) {
+            dump.leaf2_again.push_back(
+                {static_cast<std::uint32_t>(r[0]), static_cast<std::uint32_t>(r[1]),
+                 static_cast<std::uint32_t>(r[2]), static_cast<std::uint32_t>(r[3])});
+        }
+        return dump;
+    }
+    if (info.LevelsStd() < 2) return dump;
+    const std::uint32_t queries = dump.leaves[2][0] & 0xFF;
+    for (std::uint32_t q = 1; q < queries; ++q) {
+        std::int32_t r[4] = {};
+        info.Runner().CpuID(2, r[0], r[1], r[2], r[3]);
+        dump.leaf2_again.push_back(
+            {static_cast<std::uint32_t>(r[0]), static_cast<std::uint32_t>(r[1]),
+             static_cast<std::uint32_t>(r[2]), static_cast<std::uint32_t>(r[3])});
+    }
+    return dump;
+}
+
+void load_cpu_dump(cCpuInfo& info, const CpuDump& dump) {
     // Refresh(false) keeps the extended level and the vendor when the standard level is 0, so
     // first derive them from an empty processor with one standard level: extended level 0,
     // vendor 0, as an object created on a processor without those leaves would have.
@@ -180,11 +237,18 @@ void load_cpu_leaves(cCpuInfo& info, const CpuLeaves& leaves) {
     info.LevelSet(kStandardRecords, 0, 0, 0, 0);
     info.Refresh(false);
     for (int n = 0; n < kStoredRecords; ++n) {
-        const auto& r = leaves[n];
+        const auto& r = dump.leaves[n];
         info.LevelSet(n, static_cast<std::int32_t>(r[0]), static_cast<std::int32_t>(r[1]),
                       static_cast<std::int32_t>(r[2]), static_cast<std::int32_t>(r[3]));
     }
     info.Refresh(false);
+    info.dump_leaf2_.emplace();
+    for (const CpuRegisters& r : dump.leaf2_again) {
+        info.dump_leaf2_->push_back(
+            {static_cast<std::int32_t>(r[0]), static_cast<std::int32_t>(r[1]),
+             static_cast<std::int32_t>(r[2]), static_cast<std::int32_t>(r[3])});
+    }
+    info.dump_leaf2_used_ = 0;
 }
 
 }  // namespace syskit

@@ -7,10 +7,10 @@
 // flag (bit 21 of the flags register) can be toggled; if it cannot, CPUID is absent and all four
 // outputs become 0. ECX is not set before CPUID, so no sub-leaf is selected.
 //
-// 32-bit x86 carries the original texts byte for byte (standard call: arguments on the stack, the
-// routine removes them). The x86-64 texts are hand-assembled for the System V and the Windows
-// conventions; their listings stand beside them. Every set is compiled everywhere so tests can
-// check them; a build places the set of its own ABI, and other processors place nothing.
+// 32-bit x86 runs the routine texts it has always run, byte for byte (standard call: arguments on
+// the stack, the routine removes them). The x86-64 texts are hand-assembled for the System V and
+// the Windows conventions; their listings stand beside them. Every set is compiled everywhere so
+// tests can check them; a build places the set of its own ABI, and other processors place nothing.
 #pragma once
 
 #include <array>
@@ -18,6 +18,24 @@
 #include <string_view>
 
 namespace syskit::cpu_routines {
+
+// The value of one hexadecimal digit, or -1.
+constexpr int hex_digit(char c) noexcept {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// A routine text is a whole number of bytes, each as two hexadecimal digits; every text below is
+// checked when the program is compiled, so the runner can place them without checking again.
+constexpr bool is_routine_text(std::string_view text) noexcept {
+    if (text.empty() || text.size() % 2 != 0) return false;
+    for (const char c : text) {
+        if (hex_digit(c) < 0) return false;
+    }
+    return true;
+}
 
 // --- 32-bit x86, standard call ---------------------------------------------------------------
 namespace x86_32 {
@@ -163,6 +181,15 @@ inline constexpr std::string_view kIdentification =
 inline constexpr std::string_view kShift = "89F04989C889D1D3E841890031C0C3";
 
 }  // namespace x86_64_system_v
+
+static_assert(is_routine_text(x86_32::kTimeStamp) && is_routine_text(x86_32::kIdentification) &&
+              is_routine_text(x86_32::kShift));
+static_assert(is_routine_text(x86_64_windows::kTimeStamp) &&
+              is_routine_text(x86_64_windows::kIdentification) &&
+              is_routine_text(x86_64_windows::kShift));
+static_assert(is_routine_text(x86_64_system_v::kTimeStamp) &&
+              is_routine_text(x86_64_system_v::kIdentification) &&
+              is_routine_text(x86_64_system_v::kShift));
 
 #if defined(__i386__) || defined(_M_IX86)
 namespace native = x86_32;

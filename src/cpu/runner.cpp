@@ -1,10 +1,11 @@
 // cCPUID: places the machine-code routines and calls them.
 //
 // A binding is the entry address of a placed routine, kept per runner, so several runners live
-// side by side and tearing one down never touches another. Placing a routine writes its bytes into
-// a fresh writable block and only then makes the block read+execute. A routine that cannot be
-// placed (no block, or the platform refuses to execute it) still takes its turn in the placing
-// order, so every later routine lands on its own operation; its operation stays unbound.
+// side by side and tearing one down never touches another; it lives exactly as long as the block.
+// Placing a routine writes its bytes into a fresh writable block and only then makes the block
+// read+execute. A routine that cannot be placed (no block, or the platform refuses to execute it)
+// still takes its turn in the placing order, so every later routine lands on its own operation; its
+// operation stays unbound.
 //
 // An unbound operation runs the compiled-in equivalent where the processor has one (RDTSC and
 // CPUID on x86, a shift everywhere), so an object whose placing was refused still answers; on
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "cpu/routines.hpp"
+#include "platform/code_memory.hpp"
 #include "syskit/cpu.hpp"
 
 #if defined(__i386__) || defined(__x86_64__)
@@ -48,14 +50,6 @@ using ShiftRoutine = std::int32_t(SYSKIT_ROUTINE_CALL*)(const void* runner, std:
 
 enum Operation : std::size_t { kCpuClk = 0, kCpuID = 1, kShiftRight = 2 };
 
-// The value of one hexadecimal digit, or -1.
-constexpr int hex_digit(char c) noexcept {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 // A routine's status is 0; anything else is raised to the caller.
 void check_status(std::int32_t status) {
     if (status != 0) throw Error(status, kErrorSource, "The processor routine failed");
@@ -88,36 +82,32 @@ bool cpuid_present() noexcept {
 
 }  // namespace
 
-cCPUID::cCPUID(CodeMemory& memory) : memory_(memory) {
+cCPUID::cCPUID() : cCPUID(platform::code_memory()) {}
+
+cCPUID::cCPUID(platform::CodeMemory& memory) : memory_(memory) {
     const auto texts = cpu_routines::routine_texts();
     placed_routines_.reserve(texts.size());
     for (const std::string_view text : texts) InitCode(text);
 }
 
 cCPUID::~cCPUID() {
-    for (std::size_t i = 0; i < placed_routines_.size(); ++i) {
-        const PlacedRoutine& routine = placed_routines_[i];
-        bindings_[i] = routine.previous;
+    for (const PlacedRoutine& routine : placed_routines_)
         memory_.release(routine.block, routine.size);
-    }
-    placed_routines_.clear();
 }
 
 void cCPUID::InitCode(std::string_view sCode) {
     const std::size_t operation = placed_routines_.size();
     if (operation >= bindings_.size()) return;
-    PlacedRoutine routine{nullptr, sCode.size() / 2, bindings_[operation]};
+    PlacedRoutine routine{nullptr, sCode.size() / 2};
 
     if (void* block = memory_.allocate(routine.size)) {
+        // The texts are checked when the program is compiled (routines.hpp).
         auto* bytes = static_cast<std::uint8_t*>(block);
-        bool valid = true;
         for (std::size_t j = 0; j < routine.size; ++j) {
-            const int high = hex_digit(sCode[2 * j]);
-            const int low = hex_digit(sCode[2 * j + 1]);
-            valid = valid && high >= 0 && low >= 0;
-            bytes[j] = static_cast<std::uint8_t>(high * 16 + low);
+            bytes[j] = static_cast<std::uint8_t>(cpu_routines::hex_digit(sCode[2 * j]) * 16 +
+                                                 cpu_routines::hex_digit(sCode[2 * j + 1]));
         }
-        if (valid && memory_.make_executable(block, routine.size)) {
+        if (memory_.make_executable(block, routine.size)) {
             routine.block = block;
             bindings_[operation] = reinterpret_cast<std::uintptr_t>(block);
         } else {

@@ -12,19 +12,6 @@ namespace {
 
 constexpr std::int8_t kAny = -1;
 
-// Vendor codes of the vendor table.
-enum : std::int8_t {
-    kIntel = 1,
-    kAmd = 2,
-    kUmc = 3,
-    kCyrix = 4,
-    kNexGen = 5,
-    kCentaur = 6,
-    kRise = 7,
-    kSis = 8,
-    kTransmeta = 9,
-};
-
 struct FamilyRow {
     std::int8_t family;
     std::int8_t vendor;     // kAny: every vendor

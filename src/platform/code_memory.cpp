@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "syskit/cpu.hpp"
+#include "platform/code_memory.hpp"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -16,7 +16,7 @@
 #include <unistd.h>
 #endif
 
-namespace syskit {
+namespace syskit::platform {
 namespace {
 
 class PlatformCodeMemory final : public CodeMemory {
@@ -57,9 +57,9 @@ class PlatformCodeMemory final : public CodeMemory {
 
 }  // namespace
 
-CodeMemory& platform_code_memory() noexcept {
+CodeMemory& code_memory() noexcept {
     static PlatformCodeMemory memory;
     return memory;
 }
 
-}  // namespace syskit
+}  // namespace syskit::platform

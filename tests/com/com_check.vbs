@@ -64,6 +64,8 @@ Check "HexPad", cpu.HexPad(255), "000000FF"
 Check "HexPad width", cpu.HexPad(-1, 4), "FFFFFFFF"
 CheckTrue "CpuLogicalCount", TypeName(cpu.CpuLogicalCount) = "Long" Or IsEmpty(cpu.CpuLogicalCount)
 CheckTrue "Feature", TypeName(cpu.Feature(32)) = "Boolean"
+Check "FeatureName", cpu.FeatureName(58) & "," & cpu.FeatureName(42) & "," & cpu.FeatureName(96), "sse2,,"
+Check "PowerManagementName", cpu.PowerManagementName(8), "constant_tsc"
 
 Dim a, b, c, d
 cpu.LevelGet 0, a, b, c, d

@@ -1,169 +1,192 @@
-// Captured register dumps: both line forms on a made-up two-processor capture, the first
-// processor's block and processor headers, malformed leaf lines with their line numbers, dumps
-// without a stored leaf, and the writer's exact form and round trip.
+// Captured register dumps: every line shape field dumps hold, processor separators, malformed
+// register lines (file, line and what was unexpected), lines that are skipped, dumps without
+// leaf 0, the sub-leaf rules, leaf 2's further answers (which CacheDescriptors uses instead of
+// asking this processor), and the round trip through both writers.
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <gtest/gtest.h>
 
-#include "syskit/cpu.hpp"
+#include "support.hpp"
 
+namespace cpu_test {
 namespace {
 
-using syskit::CpuDumpError;
-using syskit::CpuLeaves;
+using syskit::CpuDump;
+using syskit::CpuDumpFormat;
+using syskit::CpuRegisters;
 using syskit::format_cpu_dump;
 using syskit::parse_cpu_dump;
 
 // The message of the CpuDumpError that reading `text` raises, or "" when it is read.
-std::string error_of(const std::string& text, std::string_view source_name) {
+std::string error_of(const std::string& text) {
     try {
-        (void)parse_cpu_dump(text, source_name);
-    } catch (const CpuDumpError& e) {
+        (void)parse_cpu_dump(text, "f.dump");
+    } catch (const syskit::CpuDumpError& e) {
         return e.what();
     }
     return {};
 }
 
-// CPU 0 of the captures below; leaves 3, 0x80000005 and 0x80000007 are absent, so zero.
-const CpuLeaves kCpu0 = {{{0x0000000D, 0x756E6547, 0x6C65746E, 0x49656E69},
-                          {0x000A0671, 0x00000800, 0x7FFAFBBF, 0xBFEBFBFF},
-                          {0x00FEFF01, 0x000000F0, 0x00000000, 0x00000000},
-                          {},
-                          {0x80000008, 0x00000000, 0x00000000, 0x00000000},
-                          {0x00000000, 0x00000000, 0x00000121, 0x2C100800},
-                          {0x65746E49, 0x2952286C, 0x726F4320, 0x4D542865},
-                          {0x35692029, 0x3131312D, 0x20473533, 0x20555043},
-                          {0x2E322040, 0x48473034, 0x0000007A, 0x00000000},
-                          {},
-                          {0x00000000, 0x00000000, 0x01006040, 0x00000000},
-                          {},
-                          {0x00003027, 0x00000000, 0x00000000, 0x00000000}}};
+const std::string kAmdLeaf0 = "CPUID 00000000: 00000001-68747541-444D4163-69746E65\n";
 
-// Second form, with sub-leaves, an unstored leaf and a second processor that differs.
-const char kNamedDump[] =
-    "CPU 0:\n"
-    "   0x00000000 0x00: eax=0x0000000d ebx=0x756e6547 ecx=0x6c65746e edx=0x49656e69\n"
-    "   0x00000001 0x00: eax=0x000a0671 ebx=0x00000800 ecx=0x7ffafbbf edx=0xbfebfbff\n"
-    "   0x00000002 0x00: eax=0x00feff01 ebx=0x000000f0 ecx=0x0 edx=0x0\n"
-    "   0x00000004 0x00: eax=0x1c004121 ebx=0x01c0003f ecx=0x0000003f edx=0x00000000\n"
-    "   0x00000004 0x01: eax=0x1c004122 ebx=0x01c0003f ecx=0x0000003f edx=0x00000000\n"
-    "   0x80000000 0x00: eax=0x80000008 ebx=0x00000000 ecx=0x00000000 edx=0x00000000\n"
-    "   0x80000001 0x00: eax=0x00000000 ebx=0x00000000 ecx=0x00000121 edx=0x2c100800\n"
-    "   0x80000002 0x00: eax=0x65746e49 ebx=0x2952286c ecx=0x726f4320 edx=0x4d542865\n"
-    "   0x80000003 0x00: eax=0x35692029 ebx=0x3131312d ecx=0x20473533 edx=0x20555043\n"
-    "   0x80000004 0x00: eax=0x2e322040 ebx=0x48473034 ecx=0x0000007a edx=0x00000000\n"
-    "   0x80000006 0x01: eax=0x11111111 ebx=0x11111111 ecx=0x11111111 edx=0x11111111\n"
-    "   0x80000006 0x00: eax=0x00000000 ebx=0x00000000 ecx=0x01006040 edx=0x00000000\n"
-    "   0x80000008 0x00: eax=0x00003027 ebx=0x00000000 ecx=0x00000000 edx=0x00000000\n"
-    "CPU 1:\n"
-    "   0x00000001 0x00: eax=0x000a0671 ebx=0x01000800 ecx=0x7ffafbbf edx=0xbfebfbff\n"
-    "   0x80000005 0x00: eax=0x22222222 ebx=0x22222222 ecx=0x22222222 edx=0x22222222\n";
-
-// First form with CR LF, mixed case, padding, a repeated leaf, a sub-leaf, unstored leaves and
-// lines that only look like leaf lines.
-const char kDashedDump[] =
-    "CPUID dump\r\n"
-    "CPUID 0000001: 1-2-3-4\r\n"
-    "CPUID 00000000: 0000000D-756E6547-6C65746E-49656E69\r\n"
-    "  CPUID 00000001:   000a0671-00000800-7ffafbbf-BFEBFBFF  \r\n"
-    "CPUID 00000001: 00000000-00000000-00000000-00000000\r\n"
-    "CPUID 00000002: FEFF01-F0-0-0\r\n"
-    "CPUID 00000004.1: 1C004122-01C0003F-0000003F-00000000\r\n"
-    "CPUID 80000009: 00000009-00000009-00000009-00000009\r\n"
-    "0x00000003: eax=0x1 ebx=0x1 ecx=0x1 edx=0x1\r\n"
-    "CPUID 80000000:80000008-00000000-00000000-00000000\r\n"
-    "CPUID 80000001: 00000000-00000000-00000121-2C100800\r\n"
-    "CPUID 80000002: 65746E49-2952286C-726F4320-4D542865\r\n"
-    "CPUID 80000003: 35692029-3131312D-20473533-20555043\r\n"
-    "CPUID 80000004: 2E322040-48473034-0000007A-00000000\r\n"
-    "CPUID 80000006.0: 00000000-00000000-01006040-00000000\r\n"
-    "CPUID 80000008: 00003027-00000000-00000000-00000000\r\n"
-    "--- Logical CPU #1 ---\r\n"
-    "CPUID 00000003: 33333333-33333333-33333333-33333333\r\n"
-    "CPUID 00000000: 0000000D-12345678-12345678-12345678";
-
-TEST(CpuDump, BothFormsReadTheFirstProcessorOnly) {
-    EXPECT_EQ(parse_cpu_dump(kNamedDump, "named.txt"), kCpu0);
-    EXPECT_EQ(parse_cpu_dump(kDashedDump, "dashed.txt"), kCpu0);
-}
-
-TEST(CpuDump, ProcessorHeadersEndTheFirstBlock) {
-    const std::string leaf0 = "CPUID 00000000: 1-2-3-4\n", leaf1 = "CPUID 00000001: 5-6-7-8\n";
-    for (const char* header :
-         {"CPU 1:", "CPU #1", "  [ Logical CPU #12 ]  ", "--cpu 3--", "logical cpu # 1:", "CPU7"}) {
-        // A header before any leaf line opens the first block; the next one ends it.
-        const CpuLeaves leaves =
-            parse_cpu_dump(std::string(header) + "\n" + leaf0 + header + "\n" + leaf1, "h.txt");
-        EXPECT_EQ(leaves[0][3], 4u) << header;
-        EXPECT_EQ(leaves[1][0], 0u) << header;
-    }
-    for (const char* other : {"CPUs: 2", "CPU 1: Intel", "CPU", "CPU #", "LogicalCPU 1"}) {
-        const CpuLeaves leaves = parse_cpu_dump(leaf0 + other + "\n" + leaf1, "h.txt");
-        EXPECT_EQ(leaves[1][0], 5u) << other;
+TEST(CpuDump, EveryLineShapeReadsTheRegisters) {
+    for (const char* line : {
+             "CPUID 00000000: 00000001-68747541-444D4163-69746E65 [AuthenticAMD]",
+             "CPUID 00000000: 00000001-68747541-444D4163-69746E65 [SL 00] [x87]",
+             "CPUID 00000000: 00000001-68747541-444D4163-69746E65 [L2: 2048 KB] / L3: 0 KB]",
+             "CPUID 00000000: 00000001-68747541-444D4163-69746E65\t[SMEP]",
+             "CPUID 00000000  \t00000001-68747541-444D4163-69746E65",
+             "CPUID 00000000 00000001-68747541-444D4163-69746E65",
+             "CPUID 00000000 :00000001-68747541-444D4163-69746E65",
+             "CPUID 00000000 : 00000001 68747541 444D4163 69746E65",
+             "CPUID 00000000: 00000001 68747541 444D4163 69746E65",
+             "  CPUID 00000000:\t1-68747541-444d4163-69746E65 \t \r\n",
+             "CPUID 00000000.0: 1-68747541-444D4163-69746E65\rCPUID 00000000: 2-2-2-2",
+             "  0x00000000 0x00: eax=0x1 ebx=0x68747541 ecx=0x444d4163 edx=0x69746E65",
+         }) {
+        EXPECT_EQ(parse_cpu_dump(std::string(line) + "\n", "f.dump").leaves[0],
+                  (CpuRegisters{1, 0x68747541, 0x444D4163, 0x69746E65}))
+            << line;
     }
 }
 
-struct BadLine {
-    const char* line;
-    const char* reason;
-};
+TEST(CpuDump, OnlyTheFirstProcessorIsRead) {
+    const std::string report_header =
+        "------[ Versions ]------\nCPUID Revision : 000506C9h\nCPUID Manufacturer: AuthenticAMD\n"
+        "CPU 2 of 8 cores\n";
+    for (const char* separator :
+         {"------[ Logical CPU #1 ]------", "------[ CPUID Registers / Logical CPU #1 ]------",
+          "CPU#001 AffMask: 0x00000002", "CPUID Registers (CPU #1):", "CPU 1:", "logical cpu 7"}) {
+        // The separator before the registers opens the first processor; the next one ends it,
+        // and leaf 1, which only the second processor has, stays missing.
+        const CpuDump dump = parse_cpu_dump(report_header + separator + "\n" + kAmdLeaf0 +
+                                                separator + "\nCPUID 00000001: 5-6-7-8\n" +
+                                                "CPUID 00000000: 9-9-9-9\nCPUID 00000001: x\n",
+                                            "f.dump");
+        EXPECT_EQ(dump.leaves[0][0], 1u) << separator;
+        EXPECT_EQ(dump.leaves[1], (CpuRegisters{})) << separator;
+    }
+    for (const char* other : {"CPUs: 2", "CPU 2GHz", "CPU", "CPU #", "PCPU 1", "CPUID 1 2 3"}) {
+        const CpuDump dump = parse_cpu_dump(kAmdLeaf0 + other + "\nCPUID 00000001: 5-6-7-8", "");
+        EXPECT_EQ(dump.leaves[1][0], 5u) << other;
+    }
+}
 
-TEST(CpuDump, MalformedLeafLinesNameFileAndLine) {
-    const BadLine cases[] = {
-        {"CPUID 00000001: 1-2-3", "missing register field EDX"},
-        {"CPUID 00000001: 1-2-3-", "malformed register field ''"},
-        {"CPUID 00000001:", "missing register field EAX"},
-        {"CPUID 00000001: 1-2G-3-4", "malformed register field '2G'"},
-        {"CPUID 00000001: 1-123456789-3-4", "malformed register field '123456789'"},
-        {"CPUID 00000001: 1:2:3:4", "malformed register field '1:2:3:4'"},
-        {"CPUID 00000001: 1-2-3-4 [x]", "malformed register field '4 [x]'"},
-        {"CPUID 00000001: 1-2-3-4-5", "unexpected text after EDX '-5'"},
-        {"CPUID 80000009.2: 1-2-3-X", "malformed register field 'X'"},
+TEST(CpuDump, MalformedRegisterLinesNameFileLineAndWhatWasUnexpected) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"CPUID 00000001: 0000-zz", "unexpected 'zz' where register EBX should be"},
+        {"CPUID 00000001: 1-2-3", "unexpected end of line where register EDX should be"},
+        {"CPUID 00000001", "unexpected end of line where register EAX should be"},
+        {"CPUID 00000001: 1-123456789-3-4", "unexpected '123456789' where register EBX"},
+        {"CPUID 00000001: 1:2:3:4", "unexpected '1:2:3:4' where register EAX"},
+        {"CPUID 00000001: 1--3-4", "unexpected '-3-4' where register EBX"},
+        {"CPUID 00000001 1 - 2 3 4", "unexpected '- 2 3 4' where register EBX"},
+        {"CPUID 00000001: 1-2-3 [x]", "unexpected '[x]' where register EDX"},
+        {"CPUID 00000001: 1-2-3-4[x]", "unexpected '4[x]' where register EDX"},
+        {"CPUID 00000001: 1-2-3-4-5 [x]", "unexpected '-5' after register EDX"},
+        {"CPUID 00000001.: 1-2-3-4", "unexpected ': 1-2-3-4' where the sub-leaf should be"},
+        {"CPUID 00000001: \x01\xff\\-2-3-4", "unexpected '\\x01\\xFF\\x5C' where register EAX"},
+        {"0x00000001 0x00 eax=0x1 ebx=0x2 ecx=0x3 edx=0x4",
+         "unexpected '00' where the sub-leaf and ':' should be"},
         {"0x00000001 0x00: eax=0x1 ebx=0xZZ ecx=0x3 edx=0x4",
-         "malformed register field 'ebx=0xZZ'"},
-        {"0x00000001 0x00: eax=0x1 ebx=0x2 ecx=0x3", "missing register field edx"},
-        {"0x00000001 0x00: eax=0x1 ecx=0x2 ebx=0x3 edx=0x4", "malformed register field 'ecx=0x2'"},
-        {"0x00000001 0x00: eax=0x1 ebx=0x2 ecx=0x3 edx=0x", "malformed register field 'edx=0x'"},
-        {"0x00000001 0x00: eax=0x1,ebx=0x2,ecx=0x3,edx=0x4", "malformed register field 'eax=0x1,"},
-        {"0x00000001 0x00: eax=0x1 ebx=0x2 ecx=0x3 edx=0x4 x", "unexpected text after edx 'x'"},
-        {"0x40000000 0x03: eax=1 ebx=0x2 ecx=0x3 edx=0x4", "malformed register field 'eax=1'"},
-        {"0x00000001 0x00: eax=0x\x01\xff\\ ebx=0x2",
-         "malformed register field 'eax=0x\\x01\\xFF\\x5C'"},
+         "unexpected 'ebx=0xZZ' where ebx=0x and 1 to 8 hex digits should be"},
+        {"0x00000001 0x00: eax=0x1 ecx=0x2 ebx=0x3 edx=0x4", "unexpected 'ecx=0x2' where ebx="},
+        {"0x00000001 0x00: eax=0x1 ebx=0x2 ecx=0x3", "unexpected end of line where edx="},
     };
     for (const auto& [line, reason] : cases) {
-        const std::string dump = "CPU 0:\nCPUID 00000000: 1-2-3-4\r\n" + std::string(line) + "\n";
-        EXPECT_EQ(error_of(dump, "dump.txt").find(std::string("dump.txt:3: ") + reason), 0u)
-            << line << " -> " << error_of(dump, "dump.txt");
+        const std::string error = error_of("Report\r\n" + kAmdLeaf0 + line + "\r\n");
+        EXPECT_EQ(error.find("f.dump:3: " + reason), 0u) << line << " -> " << error;
     }
-    // Fields are cut in messages, however long the line.
-    const std::string huge = "CPUID 00000001: " + std::string(100000, 'A') + "-2-3-4";
-    EXPECT_LT(error_of(huge, "long.txt").size(), 100u);
-    EXPECT_TRUE(error_of(huge, "long.txt").starts_with("long.txt:1: "));
-    EXPECT_TRUE(error_of(huge, "long.txt").ends_with("AAA...'"));
+    // Unexpected texts are cut in messages, however long the line.
+    const std::string error = error_of("CPUID 00000001: " + std::string(100000, 'A') + "-2-3-4");
+    EXPECT_LT(error.size(), 120u);
+    EXPECT_TRUE(error.starts_with("f.dump:1: unexpected 'AAA")) << error;
 }
 
-TEST(CpuDump, DumpWithoutStoredLeafIsRejected) {
-    for (const char* text : {"", "\n\n", "no dump here", "CPUID 00000004: 1-2-3-4\n",
-                             "0x00000001 0x01: eax=0x1 ebx=0x2 ecx=0x3 edx=0x4",
-                             "CPU 0:\nCPU 1:\nCPUID 00000001: 1-2-3-4\n"}) {
-        EXPECT_EQ(error_of(text, "empty.txt"), "empty.txt: no CPUID leaf found") << text;
+TEST(CpuDump, LinesThatAreNotRegisterLinesAreSkipped) {
+    const std::string skipped =
+        "CPUID Revision : 000506C9h\nCPUID Manufacturer: AuthenticAMD\nCPUID 0000001: 1-2-3-4\n"
+        "CPUID 000000001: 1-2-3-4\nCPUID 00000001h\ncpuid 00000001: 1-2-3-4\nCPUID:00000001: 1\n"
+        "CPUID 00000001-1-2-3-4\n0x00000001: eax=0x1\n0x0000001 0x00: eax=0x1\n0x00000001 00:\n"
+        "MSR 00000001: 1-2\n\n\t\n";
+    EXPECT_EQ(parse_cpu_dump(kAmdLeaf0 + skipped, "f.dump").leaves[1], (CpuRegisters{}));
+}
+
+TEST(CpuDump, DumpWithoutLeafZeroIsRefused) {
+    for (const char* text :
+         {"", "\n\r\n", "not a dump", "CPUID 00000001: 1-2-3-4\n",
+          "CPUID 00000000: 1-2-3-4 [SL 01]", "0x00000000 0x01: eax=0x1 ebx=0x2 ecx=0x3 edx=0x4",
+          "CPU 0:\nCPUID 00000001: 1-2-3-4\nCPU 1:\nCPUID 00000000: 1-2-3-4"}) {
+        EXPECT_EQ(error_of(text), "f.dump: no CPUID leaf 0 (not a dump of a processor with CPUID)")
+            << text;
     }
 }
 
-TEST(CpuDump, WriterUsesTheFirstFormAndRoundTrips) {
-    const std::string text = format_cpu_dump(kCpu0);
-    EXPECT_TRUE(
-        text.starts_with("CPUID 00000000: 0000000D-756E6547-6C65746E-49656E69\n"
-                         "CPUID 00000001: 000A0671-00000800-7FFAFBBF-BFEBFBFF\n"));
-    EXPECT_TRUE(text.ends_with("\nCPUID 80000008: 00003027-00000000-00000000-00000000\n"));
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 13);
-    EXPECT_EQ(parse_cpu_dump(text, "out.txt"), kCpu0);
-    CpuLeaves all_ones;
-    for (auto& leaf : all_ones) leaf.fill(0xFFFFFFFF);
-    EXPECT_EQ(parse_cpu_dump(format_cpu_dump(all_ones), "out.txt"), all_ones);
-    EXPECT_EQ(parse_cpu_dump(format_cpu_dump(CpuLeaves{}), "out.txt"), CpuLeaves{});
+TEST(CpuDump, TheFirstAnswerOfSubLeafZeroIsTheLeafsValue) {
+    const CpuDump dump = parse_cpu_dump(kAmdLeaf0 +
+                                            "CPUID 00000001.1: 11111111-1-1-1\n"
+                                            "CPUID 00000001: 00A20F10-2-3-4\n"
+                                            "CPUID 00000001: 22222222-2-2-2\n"
+                                            "CPUID 80000001: 33333333-3-3-3 [SL 01]\n"
+                                            "CPUID 80000001: 00A20F10-3-3-3 [SL 00] [x87]\n"
+                                            "0x80000008 0x01: eax=0x5 ebx=0x5 ecx=0x5 edx=0x5\n"
+                                            "CPUID 80000000: 80000008-0-0-0 [SL 0]\n",
+                                        "f.dump");
+    EXPECT_EQ(dump.leaves[1], (CpuRegisters{0x00A20F10, 2, 3, 4}));
+    EXPECT_EQ(dump.leaves[5], (CpuRegisters{0x00A20F10, 3, 3, 3}));
+    EXPECT_EQ(dump.leaves[4][0], 0x80000008u);
+    EXPECT_EQ(dump.leaves[12], (CpuRegisters{}));
+    EXPECT_TRUE(dump.leaf2_again.empty());
+}
+
+TEST(CpuDump, FurtherAnswersOfLeafTwoAreUsedThenDecodingStops) {
+    // Leaf 2 asks to be queried four times; the dump holds two further answers, among lines of
+    // other sub-leaves and of the second processor.
+    const std::string text =
+        "CPUID 00000000: 00000002-756E6547-6C65746E-49656E69\n"
+        "CPUID 00000002: 00000004-00000000-00000000-00000011\n"
+        "CPUID 00000002: 00000000-00000000-00000000-00000022 [SL 00]\n"
+        "CPUID 00000002: 00000000-00000000-00000000-00000099 [SL 01]\n"
+        "CPUID 00000002.1: 00000000-00000000-00000000-00000099\n"
+        "CPUID 00000002: 00000000-00000000-00000000-00000033\n"
+        "CPU 1:\n"
+        "CPUID 00000002: 00000000-00000000-00000000-00000099\n";
+    const CpuDump dump = parse_cpu_dump(text, "f.dump");
+    EXPECT_EQ(dump.leaf2_again, (std::vector<CpuRegisters>{{0, 0, 0, 0x22}, {0, 0, 0, 0x33}}));
+    syskit::cCpuInfo info;
+    syskit::load_cpu_dump(info, dump);
+    EXPECT_EQ(info.CacheDescriptors(), (std::vector<std::uint8_t>{0x11, 0x22, 0x33}));
+    // This processor's leaf 2 was never asked for: record 2 holds the dump's last answer.
+    EXPECT_EQ(syskit::cpu_leaves(info)[2], (CpuRegisters{0, 0, 0, 0x33}));
+}
+
+TEST(CpuDump, BothWritersReadBackTheSameDump) {
+    CpuDump dump = parse_cpu_dump(kAmdLeaf0, "f.dump");
+    dump.leaves[2] = {0x665B5003, 0, 0, 0x007A7000};
+    dump.leaves[12] = {0x3028, 0, 0, 0xABCDEF01};
+    dump.leaf2_again = {{1, 2, 3, 4}, {5, 6, 7, 8}};
+    const std::string raw = format_cpu_dump(dump, CpuDumpFormat::raw);
+    EXPECT_TRUE(raw.starts_with(
+        "CPU 0:\n"
+        "   0x00000000 0x00: eax=0x00000001 ebx=0x68747541 ecx=0x444d4163 edx=0x69746e65\n"));
+    EXPECT_NE(raw.find("edx=0x007a7000\n   0x00000002 0x00: eax=0x00000001 ebx=0x00000002 "
+                       "ecx=0x00000003 edx=0x00000004\n   0x00000002 0x00: eax=0x00000005 "),
+              std::string::npos);
+    EXPECT_EQ(std::count(raw.begin(), raw.end(), '\n'), 16);
+    const std::string syskit = format_cpu_dump(dump);
+    EXPECT_TRUE(syskit.starts_with("CPUID 00000000: 00000001-68747541-444D4163-69746E65\n"));
+    EXPECT_TRUE(syskit.ends_with("\nCPUID 80000008: 00003028-00000000-00000000-ABCDEF01\n"));
+    CpuDump all_ones;
+    for (auto& leaf : all_ones.leaves) leaf.fill(0xFFFFFFFF);
+    for (const CpuDump& d : {dump, all_ones, CpuDump{}}) {
+        for (const auto format : {CpuDumpFormat::syskit, CpuDumpFormat::raw}) {
+            EXPECT_EQ(parse_cpu_dump(format_cpu_dump(d, format), "out.dump"), d);
+        }
+    }
 }
 
 }  // namespace
+}  // namespace cpu_test

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "cpu/routines.hpp"
+#include "platform/code_memory.hpp"
 #include "support.hpp"
 
 namespace cpu_test {
@@ -20,7 +21,7 @@ namespace routines = syskit::cpu_routines;
 
 // The platform's memory, with a say over which allocations succeed and a log that checks the
 // write-then-seal order.
-class ObservedMemory final : public syskit::CodeMemory {
+class ObservedMemory final : public syskit::platform::CodeMemory {
   public:
     std::vector<bool> grant;  // per allocation, in order; missing entries are granted
     bool allow_execute = true;
@@ -30,17 +31,17 @@ class ObservedMemory final : public syskit::CodeMemory {
     void* allocate(std::size_t size) noexcept override {
         const std::size_t n = calls_++;
         if (n < grant.size() && !grant[n]) return nullptr;
-        void* block = syskit::platform_code_memory().allocate(size);
+        void* block = syskit::platform::code_memory().allocate(size);
         live_blocks += block != nullptr;
         return block;
     }
     bool make_executable(void* block, std::size_t size) noexcept override {
         sealed.emplace_back(static_cast<const char*>(block), size);
-        return allow_execute && syskit::platform_code_memory().make_executable(block, size);
+        return allow_execute && syskit::platform::code_memory().make_executable(block, size);
     }
     void release(void* block, std::size_t size) noexcept override {
         live_blocks -= block != nullptr;
-        syskit::platform_code_memory().release(block, size);
+        syskit::platform::code_memory().release(block, size);
     }
 
   private:
@@ -76,7 +77,7 @@ TEST(RoutineTexts, AreWholeUpperCaseHexBytes) {
 class RunnerPaths : public testing::TestWithParam<bool> {
   protected:
     RefusingMemory refusing_;
-    cCPUID runner_{GetParam() ? syskit::platform_code_memory() : refusing_};
+    cCPUID runner_{GetParam() ? syskit::platform::code_memory() : refusing_};
 };
 
 TEST_P(RunnerPaths, ShiftRightIsLogicalAndUsesTheLowFiveBitsOfTheCount) {

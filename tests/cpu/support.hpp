@@ -1,5 +1,5 @@
-// Shared helpers of the processor tests: register values set through LevelSet (the seam that
-// decodes a processor without touching it), vendor ID registers, and code memories that refuse.
+// Shared helpers of the processor tests: register values loaded as a dump (the seam that decodes
+// a processor without touching it), vendor ID registers, and code memories that refuse.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/code_memory.hpp"
 #include "syskit/cpu.hpp"
 
 namespace cpu_test {
@@ -28,7 +29,7 @@ inline Record vendor_leaf(std::uint32_t level, std::string_view id) {
 inline void load(syskit::cCpuInfo& info, std::initializer_list<std::pair<int, Record>> records) {
     syskit::CpuLeaves leaves{};
     for (const auto& [n, r] : records) leaves[static_cast<std::size_t>(n)] = r;
-    syskit::load_cpu_leaves(info, leaves);
+    syskit::load_cpu_dump(info, {leaves, {}});
 }
 
 // An Intel processor with standard level `level` and the given leaf-1 EAX.
@@ -37,7 +38,7 @@ inline void load_intel(syskit::cCpuInfo& info, std::uint32_t level, std::uint32_
 }
 
 // Refuses every block, like a platform without memory to spare.
-class RefusingMemory final : public syskit::CodeMemory {
+class RefusingMemory final : public syskit::platform::CodeMemory {
   public:
     void* allocate(std::size_t) noexcept override { return nullptr; }
     bool make_executable(void*, std::size_t) noexcept override { return false; }

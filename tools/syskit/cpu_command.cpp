@@ -13,6 +13,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,22 +44,6 @@ constexpr std::chrono::milliseconds kClockInterval{200};
 constexpr std::size_t kLabelWidth = 28;
 constexpr std::size_t kLineWidth = 100;
 
-// The conventional names of the flags Feature(0..95) reports; "" for a bit without one.
-constexpr std::array<std::string_view, 96> kFeatureNames = {
-    // Standard leaf 1, ECX.
-    "sse3", "pclmulqdq", "dtes64", "monitor", "ds_cpl", "vmx", "smx", "est", "tm2", "ssse3",
-    "cnxt_id", "sdbg", "fma", "cx16", "xtpr", "pdcm", "", "pcid", "dca", "sse4_1", "sse4_2",
-    "x2apic", "movbe", "popcnt", "tsc_deadline", "aes", "xsave", "osxsave", "avx", "f16c", "rdrand",
-    "hypervisor",
-    // Standard leaf 1, EDX.
-    "fpu", "vme", "de", "pse", "tsc", "msr", "pae", "mce", "cx8", "apic", "", "sep", "mtrr", "pge",
-    "mca", "cmov", "pat", "pse36", "psn", "clflush", "", "ds", "acpi", "mmx", "fxsr", "sse", "sse2",
-    "ss", "htt", "tm", "ia64", "pbe",
-    // Extended leaf 0x80000001, EDX.
-    "fpu", "vme", "de", "pse", "tsc", "msr", "pae", "mce", "cx8", "apic", "", "syscall", "mtrr",
-    "pge", "mca", "cmov", "pat", "pse36", "", "mp", "nx", "", "mmxext", "mmx", "fxsr", "fxsr_opt",
-    "pdpe1gb", "rdtscp", "", "lm", "3dnowext", "3dnow"};
-
 // The flags come in three registers of 32 bits each; the two EDX registers share many names, so
 // each register gets a line of its own.
 struct FeatureRegister {
@@ -71,22 +56,6 @@ constexpr std::array<FeatureRegister, 3> kFeatureRegisters = {{
     {"features (leaf 1 EDX)", 32, "edx"},
     {"features (0x80000001 EDX)", 64, "edx"},
 }};
-
-// Names of the power-management flags xPowerManagement(0..12) (EDX of extended leaf 0x80000007);
-// higher bits print as "bit N".
-constexpr std::array<std::string_view, 13> kPowerNames = {"ts",
-                                                          "fid",
-                                                          "vid",
-                                                          "ttp",
-                                                          "tm",
-                                                          "stc",
-                                                          "100mhzsteps",
-                                                          "hwpstate",
-                                                          "constant_tsc",
-                                                          "cpb",
-                                                          "eff_freq_ro",
-                                                          "proc_feedback",
-                                                          "proc_power_reporting"};
 
 // The xCache fields of one cache or TLB. TLBs have no lines; -1 marks a field a row lacks.
 struct CacheRow {
@@ -118,6 +87,7 @@ struct CpuOptions {
     bool json = false;
     std::string dump;
     std::string save_dump;
+    CpuDumpFormat save_dump_format = CpuDumpFormat::syskit;
     CLI::Option* dump_option = nullptr;
     CLI::Option* save_dump_option = nullptr;
 };
@@ -219,7 +189,7 @@ void add_flags(std::string& out, const cCpuInfo& info) {
         std::vector<std::string> set;
         for (std::int32_t bit = 0; bit < 32; ++bit) {
             if (!info.Feature(reg.first + bit)) continue;
-            const std::string_view name = kFeatureNames[std::size_t(reg.first + bit)];
+            const std::string_view name = cpu_feature_name(reg.first + bit);
             set.push_back(name.empty() ? fmt::format("{}.{}", reg.reg_name, bit)
                                        : std::string(name));
         }
@@ -228,9 +198,8 @@ void add_flags(std::string& out, const cCpuInfo& info) {
     std::vector<std::string> power;
     for (std::int32_t bit = 0; bit < 32; ++bit) {
         if (!info.xPowerManagement(bit)) continue;
-        power.push_back(std::size_t(bit) < kPowerNames.size()
-                            ? std::string(kPowerNames[std::size_t(bit)])
-                            : fmt::format("bit {}", bit));
+        const std::string_view name = cpu_power_management_name(bit);
+        power.push_back(name.empty() ? fmt::format("bit {}", bit) : std::string(name));
     }
     add_words(out, "power management", power);
 }
@@ -382,7 +351,7 @@ ClockReading measure_clock(cCpuInfo& info) {
     return reading;
 }
 
-CpuLeaves read_dump(const std::string& path) {
+CpuDump read_dump(const std::string& path) {
     const std::string text = read_input(path, kMaxDumpSize);
     if (text.size() > kMaxDumpSize) {
         throw Failure(kExitFailed, fmt::format("dump {} is larger than 16 MiB", input_name(path)));
@@ -403,29 +372,29 @@ int run(const CpuOptions& options) {
     }
 
     if (options.dump_option->count() > 0) {
-        const CpuLeaves leaves = read_dump(options.dump);
+        const CpuDump dump = read_dump(options.dump);
         cCpuInfo info;
-        load_cpu_leaves(info, leaves);
-        write_stdout(options.json ? json_text(info, leaves, nullptr) : report(info, nullptr));
+        load_cpu_dump(info, dump);
+        write_stdout(options.json ? json_text(info, dump.leaves, nullptr) : report(info, nullptr));
         return kExitOk;
     }
 
+    // The file is made at once, so an unwritable one fails before the work, and replaced only
+    // once the report is out: a command that fails leaves it as it was.
     std::optional<AtomicOutputFile> file;
     if (options.save_dump_option->count() > 0 && !save_to_stdout) file.emplace(options.save_dump);
     cCpuInfo info;
-    const CpuLeaves leaves = cpu_leaves(info);
+    const CpuDump dump = capture_cpu_dump(info);
     if (save_to_stdout) {
-        write_stdout(format_cpu_dump(leaves));
+        write_stdout(format_cpu_dump(dump, options.save_dump_format));
         return kExitOk;
     }
     const ClockReading clock = measure_clock(info);
-    const std::string output =
-        options.json ? json_text(info, leaves, &clock) : report(info, &clock);
+    write_stdout(options.json ? json_text(info, dump.leaves, &clock) : report(info, &clock));
     if (file) {
-        file->write(format_cpu_dump(leaves));
+        file->write(format_cpu_dump(dump, options.save_dump_format));
         file->commit();
     }
-    write_stdout(output);
     return kExitOk;
 }
 
@@ -441,20 +410,33 @@ void add_cpu_commands(CLI::App& app, Commands& commands) {
                       "Print one JSON object keyed by the operations' names instead of the report");
     options->dump_option =
         command
-            ->add_option("--dump", options->dump,
-                         "Decode the registers captured in FILE ('-': standard input) instead of "
-                         "this processor's; lines 'CPUID 00000001: EAX-EBX-ECX-EDX' and "
-                         "'0x00000001 0x00: eax=0x... ebx=0x... ecx=0x... edx=0x...' are read. "
-                         "No clock is measured")
+            ->add_option(
+                "--dump", options->dump,
+                "Decode the registers captured in FILE ('-': standard input, at most 16 "
+                "MiB) instead of this processor's: the first logical processor's lines "
+                "'CPUID 00000001: EAX-EBX-ECX-EDX' (with or without the colon, with dashes "
+                "or spaces, annotations after EDX) or '0x00000001 0x00: eax=0x... "
+                "ebx=0x... ecx=0x... edx=0x...'. No clock is measured")
             ->type_name("FILE");
     options->save_dump_option =
         command
             ->add_option("--save-dump", options->save_dump,
-                         "Also write this processor's registers to FILE in the first format "
-                         "--dump reads, and print the report (or JSON) as usual. FILE is replaced "
-                         "only when the command succeeds; '-' writes the dump to standard output "
-                         "in place of the report")
+                         "Also write this processor's registers to FILE (see --save-dump-format), "
+                         "and print the report (or JSON) as usual. FILE is replaced only when the "
+                         "whole command succeeds; '-' writes the dump to standard output in place "
+                         "of the report")
             ->type_name("FILE");
+    CLI::Option* format_option =
+        command
+            ->add_option(
+                "--save-dump-format", options->save_dump_format,
+                "The line format of --save-dump: syskit (default; 'CPUID 00000001: "
+                "EAX-EBX-ECX-EDX') or raw ('0x00000001 0x00: eax=0x... ebx=0x... ecx=0x... "
+                "edx=0x...' under 'CPU 0:', as other CPUID tools write and read it)")
+            ->transform(CLI::CheckedTransformer(std::map<std::string, CpuDumpFormat>{
+                {"syskit", CpuDumpFormat::syskit}, {"raw", CpuDumpFormat::raw}}))
+            ->type_name("FORMAT");
+    format_option->needs(options->save_dump_option);
     options->dump_option->excludes(options->save_dump_option);
     command->footer(
         "Exit status: 0 done, 1 the dump cannot be read or is malformed, or an output cannot be "

@@ -129,6 +129,12 @@ const Member kCpuInfoMembers[] = {
     {L"xPowerManagement",
      [](D& o, C& c) { c.set_result(bool_value(info(o).xPowerManagement(c.i4(0)))); }, nullptr, 1,
      1},
+    // Members beyond the component's own come last, so earlier DISPIDs keep their members.
+    {L"FeatureName", [](D&, C& c) { c.set_result(text_value(cpu_feature_name(c.i4(0)))); },
+     nullptr, 1, 1},
+    {L"PowerManagementName",
+     [](D&, C& c) { c.set_result(text_value(cpu_power_management_name(c.i4(0)))); }, nullptr, 1,
+     1},
 };
 
 const Member kCpuidMembers[] = {
