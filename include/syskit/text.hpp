@@ -2,15 +2,22 @@
 //
 // Texts cross the API as UTF-8. Wherever the components need bytes (codec keys and data, registry
 // names and data, decoded register values) a text becomes one byte per character through the
-// ANSI code page, which is Windows-1252 on every platform so that every platform produces the same
-// bytes. Its five unassigned bytes 0x81, 0x8D, 0x8F, 0x90 and 0x9D stand for U+0081, U+008D,
-// U+008F, U+0090 and U+009D, so all 256 byte values have a character and come back unchanged.
-// A character outside the table becomes '?'. Invalid UTF-8 never fails: each maximal ill-formed
-// subsequence counts as one character that the code page cannot represent.
+// ANSI code page of the calling thread:
+// - by default the platform's: on Windows the system's ANSI code page (GetACP), its characters
+//   as the system's own conversion gives them; elsewhere Windows-1252;
+// - or one the thread selects with set_code_page: the single-byte Windows pages 874 and 1250 to
+//   1258, with the same tables on every platform, so a text encoded under a page on one platform
+//   decodes under that page on any other.
+// A byte a page leaves unassigned stands for the character of its own number (0x81 for U+0081),
+// so all 256 byte values have a character and come back unchanged. A character outside the page
+// becomes '?'; first_unrepresentable finds such characters before a conversion would lose them.
+// Invalid UTF-8 never fails: each maximal ill-formed subsequence counts as one character that
+// the code page cannot represent.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -22,6 +29,33 @@ namespace syskit {
 using Bytes = std::vector<std::uint8_t>;
 
 namespace text {
+
+// --- The code page ----------------------------------------------------------------------------
+
+// True for the pages set_code_page takes by number: 874 and 1250 to 1258.
+[[nodiscard]] bool is_code_page(int page) noexcept;
+
+// Selects the code page of the calling thread; 0 goes back to the platform's. False, and nothing
+// changes, for a page that is not one of is_code_page's.
+bool set_code_page(int page) noexcept;
+
+// The number of the calling thread's code page (on Windows by default GetACP's number).
+[[nodiscard]] int code_page() noexcept;
+
+// A character of a text that the code page cannot hold.
+struct Unrepresentable {
+    char32_t character;    // the first such character (U+FFFD for ill-formed UTF-8)
+    std::size_t position;  // its position, counted in characters from 1
+    std::size_t count;     // how many characters of the text the page cannot hold
+
+    friend bool operator==(const Unrepresentable&, const Unrepresentable&) = default;
+};
+
+// The characters of `utf8` the calling thread's code page cannot hold; nothing when it holds
+// them all.
+[[nodiscard]] std::optional<Unrepresentable> first_unrepresentable(std::string_view utf8);
+
+// --- Conversions through the calling thread's code page --------------------------------------
 
 // The code-page byte standing for a character ('?' when the code page has none).
 [[nodiscard]] std::uint8_t ansi_byte(char32_t ch) noexcept;

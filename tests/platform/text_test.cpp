@@ -1,8 +1,15 @@
-// The code page: every byte round-trips, the table's special rows, replacement of characters it
-// lacks, and ill-formed UTF-8 counted and replaced one maximal subpart at a time.
+// The code pages: every byte round-trips in every page, the tables are glibc's iconv's, the page
+// is the thread's own, characters a page lacks are found and replaced, and ill-formed UTF-8 is
+// counted and replaced one maximal subpart at a time.
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "syskit/text.hpp"
+
+#if !defined(_WIN32)
+#include <iconv.h>
+#endif
 
 namespace {
 
@@ -16,6 +23,62 @@ TEST(CodePage, EveryByteRoundTrips) {
     EXPECT_EQ(to_ansi(utf8), all);
     EXPECT_EQ(char_count(utf8), 256u);
     for (int b = 0; b < 256; ++b) EXPECT_EQ(ansi_byte(ansi_char(std::uint8_t(b))), b);
+}
+
+constexpr int kPages[] = {874, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258};
+
+// Selects a page for the scope of a test.
+struct ThreadPage {
+    explicit ThreadPage(int page) { EXPECT_TRUE(set_code_page(page)) << page; }
+    ~ThreadPage() { set_code_page(0); }
+};
+
+TEST(CodePage, EveryPageIsGlibcsAndKeepsEveryByte) {
+    for (const int page : kPages) {
+        const ThreadPage selected(page);
+        Bytes all(256);
+        for (int b = 0; b < 256; ++b) all[std::size_t(b)] = std::uint8_t(b);
+        EXPECT_EQ(to_ansi(from_ansi(all)), all) << page;
+#if !defined(_WIN32)
+        // Each assigned byte is the character iconv gives; an unassigned one stands for itself.
+        const iconv_t to_utf32 = iconv_open("UTF-32BE", ("CP" + std::to_string(page)).c_str());
+        ASSERT_NE(to_utf32, iconv_t(-1));
+        for (int b = 0x80; b < 0x100; ++b) {
+            char in = char(b);
+            unsigned char out[4] = {};
+            char* in_p = &in;
+            char* out_p = reinterpret_cast<char*>(out);
+            std::size_t in_left = 1, out_left = 4;
+            iconv(to_utf32, nullptr, nullptr, nullptr, nullptr);
+            // 1255 and 1258 hold a letter back for a combining mark: flushing gives it.
+            const bool assigned = iconv(to_utf32, &in_p, &in_left, &out_p, &out_left) == 0 &&
+                                  iconv(to_utf32, nullptr, nullptr, &out_p, &out_left) == 0 &&
+                                  out_left == 0;
+            const char32_t expected =
+                assigned ? char32_t(out[0] << 24 | out[1] << 16 | out[2] << 8 | out[3]) : b;
+            EXPECT_EQ(ansi_char(std::uint8_t(b)), expected) << page << " byte " << b;
+        }
+        iconv_close(to_utf32);
+#endif
+    }
+}
+
+TEST(CodePage, IsTheThreadsOwnAndOnlyAKnownOne) {
+    const int platform = code_page();
+    EXPECT_FALSE(set_code_page(932));
+    EXPECT_FALSE(set_code_page(65001));
+    EXPECT_EQ(code_page(), platform);
+    const ThreadPage cyrillic(1251);
+    EXPECT_EQ(to_ansi("й"), Bytes{0xE9});  // й
+    std::thread([&] { EXPECT_EQ(code_page(), platform); }).join();
+    EXPECT_EQ(first_unrepresentable("café й"), (Unrepresentable{U'é', 4, 1}));
+    EXPECT_FALSE(first_unrepresentable("пароль").has_value());
+    set_code_page(1252);
+    const auto lost = first_unrepresentable("пар x 😀");
+    ASSERT_TRUE(lost.has_value());
+    EXPECT_EQ(lost->character, U'п');
+    EXPECT_EQ(lost->position, 1u);
+    EXPECT_EQ(lost->count, 4u);
 }
 
 TEST(CodePage, TableRows) {

@@ -275,6 +275,13 @@ void values() {
     CHECK_EQ(RegQueryValueExA(key, "@", nullptr, &type, data, &size), kSuccess);
     CHECK_TEXT(std::string(reinterpret_cast<char*>(data)), "at");
 
+    // Letters of the code page match whatever their case, and text of them is a byte each.
+    set_text(key, "caf\xE9", "\xE9t\xE9");
+    size = 255;
+    CHECK_EQ(RegQueryValueExA(key, "CAF\xC9", nullptr, &type, data, &size), kSuccess);
+    CHECK_EQ(size, 4u);
+    CHECK_TEXT(std::string(reinterpret_cast<char*>(data)), "\xE9t\xE9");
+
     // Long value names.
     const std::string longest(16383, 'v');
     set_text(key, longest.c_str(), "long");

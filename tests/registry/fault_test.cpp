@@ -1,8 +1,8 @@
 // Fault tests of the embedded registry store: writers and imports killed in the middle of their
 // work, several processes and threads writing one database at once (in batches too), a batch whose
-// commit meets a full disk, databases the process may only read or not read at all, and files
-// under a database's name that are damaged, of a newer version or belong to something else. The
-// Refusal of every refused call must say why and name the file.
+// commit meets a full disk, databases the process may only read or not read at all, files of an
+// older layout, and files under a database's name that are damaged, of a newer version or belong
+// to something else. The Refusal of every refused call must say why and name the file.
 //
 // Each case works in a fresh directory. Writers run in forked children; the test process opens
 // a directory only after the children that use it have started (or are gone), so that it reads
@@ -34,6 +34,7 @@
 
 #include "registry/platform.hpp"
 #include "syskit/registry.hpp"
+#include "syskit/text.hpp"
 
 namespace registry_fault_test {
 namespace {
@@ -723,7 +724,7 @@ void write_newer_registry(const ScratchDir& dir) {
                            EXPECT_EQ(set_dword(kCurrentUser, "v", 1), kSuccess);
                        }),
               0);
-    raw_query(dir.file(), "PRAGMA user_version = 2");
+    raw_query(dir.file(), "PRAGMA user_version = 3");
 }
 
 const DamagedCase kDamaged[] = {
@@ -785,8 +786,9 @@ TEST(Damaged, AnEmptyWritableFileBecomesARegistryDatabase) {
     RegCloseKey(key);
     set_store_directory({});
     EXPECT_EQ(raw_query(dir.file(), "PRAGMA integrity_check"), "ok");
-    EXPECT_EQ(raw_query(dir.file(), "PRAGMA user_version"), "1");
-    // Version 0 is the same layout: a process that may write the file marks it, and reads it.
+    EXPECT_EQ(raw_query(dir.file(), "PRAGMA user_version"), "2");
+    // Version 0 is the layout of version 1: a process that may write the file converts it (here
+    // there is nothing to convert) and marks it, and reads it.
     raw_query(dir.file(), "PRAGMA user_version = 0");
     EXPECT_EQ(in_child(false,
                        [&] {
@@ -796,7 +798,113 @@ TEST(Damaged, AnEmptyWritableFileBecomesARegistryDatabase) {
                            EXPECT_EQ(dword_of(again, "v"), 9);
                        }),
               0);
-    EXPECT_EQ(raw_query(dir.file(), "PRAGMA user_version"), "1");
+    EXPECT_EQ(raw_query(dir.file(), "PRAGMA user_version"), "2");
+}
+
+// --- Files of layout 1, in Windows-1252 --------------------------------------------------------
+
+// A database of layout 1 as the store wrote it: HKCU\Software\café holding the REG_SZ value µ
+// ("µ café", no terminator) and the REG_BINARY value bin, in Windows-1252 bytes, with folds of
+// that layout (µ folded to itself).
+const std::string kCafeBinary("\xE9\xB5\0\xFF", 4);
+
+void write_layout_1(const ScratchDir& dir) {
+    const auto writer = [&] {
+        set_store_directory(dir.path());
+        Handle key = 0;
+        ASSERT_EQ(RegCreateKeyA(kCurrentUser, "Software\\cafe", &key), kSuccess);
+        EXPECT_EQ(
+            RegSetValueExA(key, "u", 0, kString, reinterpret_cast<const std::uint8_t*>("x"), 1),
+            kSuccess);
+        EXPECT_EQ(RegSetValueExA(key, "bin", 0, kBinary,
+                                 reinterpret_cast<const std::uint8_t*>(kCafeBinary.data()), 4),
+                  kSuccess);
+    };
+    ASSERT_EQ(in_child(false, writer), 0);
+    for (const char* sql :
+         {"UPDATE keys SET name = x'636166E9', fold = x'00430041004600C9' WHERE name = x'63616665'",
+          "UPDATE vals SET name = x'B5', fold = x'00B5', data = x'B520636166E9' WHERE name = x'75'",
+          "PRAGMA user_version = 1"}) {
+        raw_query(dir.file(), sql);
+    }
+}
+
+// The values of a key, "name=data" in creation order.
+std::string values_of(Handle key) {
+    std::string listed;
+    char name[64];
+    std::uint8_t data[64];
+    for (Dword i = 0, name_size = sizeof name, data_size = sizeof data;
+         RegEnumValueA(key, i, name, &name_size, nullptr, nullptr, data, &data_size) == kSuccess;
+         ++i, name_size = sizeof name, data_size = sizeof data) {
+        listed += std::string(name, name_size) + "=" +
+                  std::string(reinterpret_cast<const char*>(data), data_size) + ";";
+    }
+    return listed;
+}
+
+// What the calls read of write_layout_1's file, whatever its layout: its characters in the
+// thread's code page (é is not in Windows-1251), names found whatever their case.
+void expect_cafe() {
+    Handle software = 0, cafe = 0;
+    ASSERT_EQ(RegOpenKeyExA(kCurrentUser, "Software", 0, kKeyRead, &software), kSuccess);
+    ASSERT_EQ(RegOpenKeyExA(software, "CAF\xC9", 0, kKeyRead, &cafe), kSuccess);
+    for (const auto& [page, e] : {std::pair{1252, "\xE9"}, {1251, "?"}}) {
+        SCOPED_TRACE(page);
+        syskit::text::set_code_page(page);
+        EXPECT_EQ(subkeys(software), std::set<std::string>{std::string("caf") + e});
+        EXPECT_EQ(values_of(cafe),
+                  "\xB5=\xB5 caf" + std::string(e) + '\0' + ";bin=" + kCafeBinary + ";");
+    }
+    syskit::text::set_code_page(0);
+    Dword size = 0;
+    EXPECT_EQ(RegQueryValueExA(cafe, "\xB5", nullptr, nullptr, nullptr, &size), kSuccess);
+    EXPECT_EQ(size, 7u);
+    RegCloseKey(cafe);
+    RegCloseKey(software);
+}
+
+// A process that may only read the file reads it as it is, its bytes as Windows-1252 and its
+// lookups by its own folds, and goes on reading it right after another process converted it;
+// that one converts it in place: names and text as UTF-8, folds of upper-case characters (µ's
+// is Μ's), other data untouched.
+TEST(OlderLayouts, AWindows1252FileIsReadAsItIsUntilAWriterConvertsIt) {
+    ScratchDir dir;
+    ASSERT_NO_FATAL_FAILURE(write_layout_1(dir));
+    chmod(dir.file().c_str(), 0444);
+    chmod(dir.path().c_str(), 0777);
+    const std::string before = snapshot(dir.path())[dir.file().filename()];
+    int ready[2], converted[2];
+    ASSERT_EQ(pipe(ready) | pipe(converted), 0);
+    const pid_t reader = spawn(true, [&] {
+        close(ready[0]);
+        close(converted[1]);
+        set_store_directory(dir.path());
+        expect_cafe();
+        char byte = 0;
+        if (write(ready[1], &byte, 1) != 1 || read(converted[0], &byte, 1) != 0) _exit(2);
+        expect_cafe();
+    });
+    close(ready[1]);
+    close(converted[0]);
+    char byte = 0;
+    EXPECT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    EXPECT_TRUE(snapshot(dir.path())[dir.file().filename()] == before) << "the reader changed it";
+    // The writer may write the file, and the -shm the reader made with the file's mode.
+    for (const auto& entry : fs::directory_iterator(dir.path())) chmod(entry.path().c_str(), 0644);
+    set_store_directory(dir.path());
+    expect_cafe();
+    close(converted[1]);
+    EXPECT_EQ(exit_code(reader), 0);
+    EXPECT_EQ(raw_query(dir.file(), "PRAGMA user_version"), "2");
+    EXPECT_EQ(raw_query(dir.file(), "SELECT hex(name) || ' ' || hex(fold) FROM keys WHERE id = 3"),
+              "636166C3A9 00430041004600C9");
+    EXPECT_EQ(raw_query(dir.file(),
+                        "SELECT group_concat(hex(name) || ' ' || hex(fold) || ' ' ||"
+                        " hex(data), ', ') FROM vals"),
+              "62696E 00420049004E E9B500FF, C2B5 039C C2B520636166C3A9");
+    set_store_directory({});
 }
 
 TEST(Damaged, ARegistryDirectoryThatIsAFileIsAnIoFailure) {

@@ -1,7 +1,7 @@
 // The embedded store's own behaviour, beyond what the conformance program checks on both
-// platforms: where the databases live (never on a relative path), handles, code-page names,
-// listings that follow changes made elsewhere, deleted keys, files that are not registry
-// databases, and names beyond the limits.
+// platforms: where the databases live (never on a relative path), handles, names and texts in the
+// code page of each thread, listings that follow changes made elsewhere, deleted keys, files that
+// are not registry databases, and names beyond the limits.
 #include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +20,7 @@
 
 #include "registry/platform.hpp"
 #include "syskit/registry.hpp"
+#include "syskit/text.hpp"
 
 namespace registry_test {
 namespace {
@@ -59,6 +60,14 @@ class Store : public testing::Test {
     }
 
     fs::path dir_;
+};
+
+// The calling thread's code page while it lives.
+struct Page {
+    explicit Page(int page) { EXPECT_TRUE(syskit::text::set_code_page(page)) << page; }
+    ~Page() { syskit::text::set_code_page(0); }
+    Page(const Page&) = delete;
+    Page& operator=(const Page&) = delete;
 };
 
 // The environment the directory comes from, set for one case and put back afterwards.
@@ -178,17 +187,77 @@ TEST_F(Store, HandlesAreDistinctNonZeroAndOutsideThePredefinedRange) {
     for (const Handle key : open) EXPECT_EQ(RegCloseKey(key), kInvalidHandle);
 }
 
-TEST_F(Store, CodePageLettersMatchWhateverTheirCase) {
-    const Handle key = create(kCurrentUser, "Software\\\xC9t\xE9");  // "Été"
-    Handle same = 0;
-    EXPECT_EQ(RegOpenKeyExA(kCurrentUser, "SOFTWARE\\\xC9T\xC9", 0, kKeyRead, &same), kSuccess);
-    RegCloseKey(same);
+TEST_F(Store, LettersOfEachCodePageMatchWhateverTheirCaseAndListInTheirOrder) {
+    struct Case {
+        int page;
+        const char* name;
+        const char* other_case;
+    };
+    const Case cases[] = {
+        {1252, "\xC9t\xE9", "\xC9T\xC9"},  // Été
+        {1252, "\x9A\xFF", "\x8A\x9F"},    // šÿ
+        {1251, "\xE9", "\xC9"},            // й
+        {1253, "\xDC", "\xA2"},            // ά
+    };
+    const Handle parent = create(kCurrentUser, "Software\\Cases");
     const std::uint8_t one[4] = {1, 0, 0, 0};
-    EXPECT_EQ(RegSetValueExA(key, "\x9A\xFF", 0, kDword, one, 4), kSuccess);  // "šÿ"
-    Dword size = 0;
-    EXPECT_EQ(RegQueryValueExA(key, "\x8A\x9F", nullptr, nullptr, nullptr, &size),
-              kSuccess);  // "ŠŸ"
-    EXPECT_EQ(size, 4u);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Page page(c.page);
+        const Handle key = create(parent, c.name);
+        Handle same = 0;
+        EXPECT_EQ(RegOpenKeyExA(parent, c.other_case, 0, kKeyRead, &same), kSuccess);
+        RegCloseKey(same);
+        EXPECT_EQ(RegSetValueExA(key, c.name, 0, kDword, one, 4), kSuccess);
+        Dword size = 0;
+        EXPECT_EQ(RegQueryValueExA(key, c.other_case, nullptr, nullptr, nullptr, &size), kSuccess);
+        EXPECT_EQ(size, 4u);
+        RegCloseKey(key);
+    }
+    // By upper-case characters: a, Ѓ (U+0403), Б (U+0411), Я (U+042F).
+    const Page cyrillic(1251);
+    const Handle order = create(kCurrentUser, "Software\\Order");
+    for (const char* name : {"\xFF", "\x83", "\xC1", "a"}) RegCloseKey(create(order, name));
+    EXPECT_EQ(subkeys(order), (std::vector<std::string>{"a", "\x83", "\xC1", "\xFF"}));
+    RegCloseKey(order);
+    RegCloseKey(parent);
+}
+
+// A name and a text written under one code page read back as the same characters under any
+// other: those the reader's page lacks come back as '?', and bytes of that name find nothing.
+// Binary data is bytes.
+TEST_F(Store, NamesAndTextsAreCharactersWhateverTheCodePage) {
+    const std::string hello = "\xCF\xF0\xE8\xE2\xE5\xF2";  // Привет in Windows-1251
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(hello.data());
+    Handle key = 0;
+    {
+        const Page page(1251);
+        key = create(kCurrentUser, ("Software\\" + hello).c_str());
+        EXPECT_EQ(RegSetValueExA(key, hello.c_str(), 0, kString, bytes, 6), kSuccess);
+        EXPECT_EQ(RegSetValueExA(key, "bin", 0, kBinary, bytes, 6), kSuccess);
+    }
+    for (const auto& [page, read] : {std::pair{1251, hello}, {1252, std::string(6, '?')}}) {
+        SCOPED_TRACE(page);
+        const Page reader(page);
+        const ReadSnapshot snapshot;  // a query of the name just listed is answered from the list
+        Handle software = 0;
+        ASSERT_EQ(RegOpenKeyExA(kCurrentUser, "Software", 0, kKeyRead, &software), kSuccess);
+        EXPECT_EQ(subkeys(software), std::vector<std::string>{read});
+        RegCloseKey(software);
+        char name[16];
+        std::uint8_t data[16];
+        Dword name_size = sizeof name, data_size = sizeof data;
+        ASSERT_EQ(RegEnumValueA(key, 0, name, &name_size, nullptr, nullptr, data, &data_size),
+                  kSuccess);
+        EXPECT_EQ(std::string(name, name_size), read);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(data), data_size), read + '\0');
+        data_size = sizeof data;
+        EXPECT_EQ(RegQueryValueExA(key, name, nullptr, nullptr, data, &data_size),
+                  page == 1251 ? kSuccess : kFileNotFound);
+        data_size = sizeof data;
+        EXPECT_EQ(RegQueryValueExA(key, "bin", nullptr, nullptr, data, &data_size), kSuccess);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(data), data_size), hello);
+    }
     RegCloseKey(key);
 }
 

@@ -5,10 +5,15 @@
 // refuses for a reason of its own (a database it cannot read or write, a damaged file, an I/O
 // failure, a name beyond the limits, memory) the caller's Refusal says so, naming the database.
 //
+// Names and text data cross the calls in the calling thread's code page and are kept as UTF-8
+// (names.hpp): converted on the way in and on the way out, so that every size a call reports is
+// that of the bytes its caller gets. ASCII, most of what crosses, is the same bytes either way.
+//
 // What the calls learn is kept for the next ones while the database's version says it still
 // holds: the key id a path resolved to (only a deleted key can change it), the last key seen to
 // exist, and each handle's listing of subkeys or values, built once in name (or creation) order
-// and rebuilt only after a change, so that listing n items costs O(n log n) in all.
+// in the caller's code page and rebuilt only after a change or for another page, so that listing
+// n items costs O(n log n) in all.
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -145,7 +150,7 @@ Result refused_read_only(Refusal* why, Database& db, ThreadState& me, const Open
 std::optional<std::int64_t> child(Store& store, Database& db, std::int64_t parent,
                                   std::string_view name) {
     store.value_fold.clear();
-    store::append_fold(name, store.value_fold);
+    if (!store::append_fold(name, db.form, store.value_fold)) return std::nullopt;
     auto statement = db.connection->prepare("SELECT id FROM keys WHERE parent = ? AND fold = ?");
     statement.bind(1, parent).bind(2, store.value_fold);
     if (!statement.step()) return std::nullopt;
@@ -153,14 +158,16 @@ std::optional<std::int64_t> child(Store& store, Database& db, std::int64_t paren
 }
 
 // The key of the resolved-path cache for `names` below `start`: the start id, then each folded
-// name and a separator that no fold of a name contains (a name has no backslash).
-void make_path_key(std::string& key, std::int64_t start,
+// name and a separator that no fold of a name contains (a name has no backslash). False for a
+// path no key of the database can have.
+bool make_path_key(std::string& key, const Database& db, std::int64_t start,
                    const std::vector<std::string_view>& names) {
     key.assign(reinterpret_cast<const char*>(&start), sizeof start);
     for (const std::string_view name : names) {
-        store::append_fold(name, key);
+        if (!store::append_fold(name, db.form, key)) return false;
         key.append("\0\\", 2);
     }
+    return true;
 }
 
 std::optional<std::int64_t> resolved(Database& db, const Version& version, std::string_view key) {
@@ -211,9 +218,9 @@ Result open_key(Handle handle, const char* subkey, Access access, bool create, H
         // key included, existed then and still do.
         std::int64_t id = parent->id;
         std::size_t depth = 0;
-        const bool cacheable = parsed == kSuccess && !names.empty();
+        const bool cacheable = parsed == kSuccess && !names.empty() &&
+                               make_path_key(store.path_key, db, parent->id, names);
         if (cacheable) {
-            make_path_key(store.path_key, parent->id, names);
             if (const auto found = resolved(db, version, store.path_key)) {
                 id = *found;
                 depth = names.size();
@@ -253,10 +260,13 @@ Result open_key(Handle handle, const char* subkey, Access access, bool create, H
             }
             for (; depth < names.size(); ++depth) {
                 store.value_fold.clear();
-                store::append_fold(names[depth], store.value_fold);
+                store::append_fold(names[depth], db.form, store.value_fold);
                 auto insert =
                     db.connection->prepare("INSERT INTO keys(parent, name, fold) VALUES(?, ?, ?)");
-                insert.bind(1, id).bind(2, names[depth]).bind(3, store.value_fold).run();
+                insert.bind(1, id)
+                    .bind(2, store::stored_form(names[depth], store.stored_name))
+                    .bind(3, store.value_fold)
+                    .run();
                 id = sqlite3_last_insert_rowid(db.connection->handle());
             }
             write.commit();
@@ -273,20 +283,22 @@ Result open_key(Handle handle, const char* subkey, Access access, bool create, H
 }
 
 // Checks a handle for an enumeration and rebuilds its listing with `fill` when the database
-// changed since it was built. A listing built since the database last changed is still exact,
-// and proves the key is still there.
+// changed since it was built, or it was built for another code page. A listing built since the
+// database last changed is still exact, and proves the key is still there.
 template <typename Fill>
 Result refresh_listing(Database& db, ThreadState& me, OpenKey& open, Access needed,
                        Listing& listing, Fill&& fill) {
     if ((open.access & needed) == 0) return refused(db, me, open);
     const Version version = store::read_version(db, me);
-    if (listing.built == version) return kSuccess;
+    const int page = text::code_page();
+    if (listing.built == version && listing.page == page) return kSuccess;
     if (const Result r = usable(db, me, open); r != kSuccess) return r;
     listing.built.reset();
     listing.bytes.clear();
     listing.items.clear();
     fill(listing);
     listing.built = version;
+    listing.page = page;
     return kSuccess;
 }
 
@@ -321,12 +333,15 @@ ListedValue listed_value(Store& store, Database& db, ThreadState& me, const Open
     if (db.transaction == store::Transaction::none || db.listed_key != open.id) return {};
     std::shared_ptr<const Listing> listing = db.listed_values.lock();
     if (!listing || db.listed_index >= listing->items.size() ||
-        listing->built != store::read_version(db, me)) {
+        listing->built != store::read_version(db, me) || listing->page != text::code_page()) {
         return {};
     }
+    // A name with a character the page lacks came out with '?' for it: those bytes name another
+    // value.
     const Listing::Item& item = listing->items[db.listed_index];
+    if (!item.exact) return {};
     store.listed_fold.clear();
-    store::append_fold(listing->name(item), store.listed_fold);
+    store::append_fold(listing->name(item), db.form, store.listed_fold);
     if (store.listed_fold != store.value_fold) return {};
     return {std::move(listing), &item};
 }
@@ -406,7 +421,8 @@ Result RegEnumKeyExA(Handle key, Dword index, char* name, Dword* name_size, Dwor
                 list.bind(1, open->id);
                 while (list.step()) {
                     Listing::Item item;
-                    const std::string_view found = list.bytes(0);
+                    const std::string_view found =
+                        store::caller_form(list.bytes(0), db.form, store.converted);
                     item.name = listing.bytes.size();
                     item.name_size = found.size();
                     listing.bytes += found;
@@ -445,12 +461,16 @@ Result RegEnumValueA(Handle key, Dword index, char* name, Dword* name_size, Dwor
             list.bind(1, open->id);
             while (list.step()) {
                 Listing::Item item;
-                const std::string_view found = list.bytes(0);
+                const std::string_view found =
+                    store::caller_form(list.bytes(0), db.form, store.converted, &item.exact);
                 item.name = listing.bytes.size();
                 item.name_size = found.size();
                 listing.bytes += found;
                 item.type = static_cast<Dword>(list.integer(1));
-                const std::string_view stored = list.bytes(2);
+                const std::string_view stored =
+                    is_text_type(item.type)
+                        ? store::caller_form(list.bytes(2), db.form, store.converted)
+                        : list.bytes(2);
                 item.data = listing.bytes.size();
                 listing.bytes += stored;
                 if (needs_terminator(item.type, stored)) listing.bytes += '\0';
@@ -507,7 +527,9 @@ Result RegQueryValueExA(Handle key, const char* name, Dword*, Dword* type, std::
         if ((open->access & kQueryValue) == 0) return refused(db, me, *open);
         store::reading(db, me);
         store.value_fold.clear();
-        store::append_fold(name != nullptr ? name : "", store.value_fold);
+        if (!store::append_fold(name != nullptr ? name : "", db.form, store.value_fold)) {
+            return usable(db, me, *open) == kSuccess ? kFileNotFound : kKeyDeleted;
+        }
         if (const ListedValue listed = listed_value(store, db, me, *open); listed.item) {
             return answer_value(listed.item->type, listed.listing->data(*listed.item), false, type,
                                 data, data_size);
@@ -523,7 +545,9 @@ Result RegQueryValueExA(Handle key, const char* name, Dword*, Dword* type, std::
         if (!lookup.step()) return alive ? kFileNotFound : kKeyDeleted;
         if (lookup.is_null(0)) return kFileNotFound;
         const auto value_type = static_cast<Dword>(lookup.integer(0));
-        const std::string_view stored = lookup.bytes(1);
+        const std::string_view stored =
+            is_text_type(value_type) ? store::caller_form(lookup.bytes(1), db.form, store.converted)
+                                     : lookup.bytes(1);
         return answer_value(value_type, stored, needs_terminator(value_type, stored), type, data,
                             data_size);
     });
@@ -561,16 +585,17 @@ Result RegSetValueExA(Handle key, const char* name, Dword, Dword type, const std
     return changing_values(
         key, why, [&](Store& store, Database& db, OpenKey* open, WriteScope& write) {
             store.value_fold.clear();
-            store::append_fold(value_name, store.value_fold);
+            store::append_fold(value_name, db.form, store.value_fold);
+            const std::string_view bytes(reinterpret_cast<const char*>(data), data_size);
             // A new value goes last; an overwrite keeps the name it was created with and its place.
             auto upsert = db.connection->prepare(
                 "INSERT INTO vals(key, fold, name, type, data, seq) VALUES(?, ?, ?, ?, ?, ?)"
                 " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
             upsert.bind(1, open->id)
                 .bind(2, store.value_fold)
-                .bind(3, value_name)
+                .bind(3, store::stored_form(value_name, store.stored_name))
                 .bind(4, type)
-                .bind(5, std::string_view(reinterpret_cast<const char*>(data), data_size))
+                .bind(5, is_text_type(type) ? store::stored_form(bytes, store.stored_data) : bytes)
                 .bind(6, next_sequence(db, open->id))
                 .run();
             write.commit();
@@ -582,7 +607,7 @@ Result RegDeleteValueA(Handle key, const char* name, Refusal* why) {
     return changing_values(
         key, why, [&](Store& store, Database& db, OpenKey* open, WriteScope& write) {
             store.value_fold.clear();
-            store::append_fold(name != nullptr ? name : "", store.value_fold);
+            store::append_fold(name != nullptr ? name : "", db.form, store.value_fold);
             auto erase = db.connection->prepare("DELETE FROM vals WHERE key = ? AND fold = ?");
             erase.bind(1, open->id).bind(2, store.value_fold).run();
             if (sqlite3_changes(db.connection->handle()) == 0) return kFileNotFound;

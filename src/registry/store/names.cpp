@@ -1,21 +1,27 @@
-// Name folding and path splitting for the registry store (see names.hpp).
+// Name folding, the two forms of texts and path splitting for the registry store (see names.hpp).
 //
-// The table is built once from the code page (syskit::text::ansi_char) and the upper-case rule
-// below, so that the store and the code page can never disagree on what a byte stands for.
+// ASCII letters fold by arithmetic; any other byte through the calling thread's code page
+// (text::ansi_char) and text::upper_case, so that nothing of a page is kept between calls.
 #include "registry/store/names.hpp"
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
 
-#include "syskit/text.hpp"
+#include "platform/code_page.hpp"
 
 namespace syskit::registry::store {
 namespace {
 
-// The upper-case form of a code-page character, as the platform compares names: the Latin-1
-// letters and the four letters above U+00FF whose other case is in the code page too.
-char32_t upper(char32_t c) {
+constexpr int kWindows1252 = 1252;
+
+char32_t fold_ascii(unsigned char byte) {
+    return byte >= 'a' && byte <= 'z' ? byte - 0x20 : byte;
+}
+
+// The upper-case form of a Windows-1252 character as layouts 0 and 1 folded it: the Latin-1
+// letters and the four letters above U+00FF whose other case is in the page (unlike
+// text::upper_case, not µ and ƒ).
+char32_t upper_of_layout_1(char32_t c) {
     if (c >= U'a' && c <= U'z') return c - 0x20;
     if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 0x20;
     switch (c) {
@@ -32,33 +38,74 @@ char32_t upper(char32_t c) {
     }
 }
 
-// Each code-page byte's folded character as its two big-endian bytes.
-using FoldTable = std::array<std::array<char, 2>, 256>;
-
-const FoldTable& fold_table() {
-    static const FoldTable table = [] {
-        FoldTable built{};
-        for (unsigned byte = 0; byte < 256; ++byte) {
-            const char32_t folded = upper(text::ansi_char(static_cast<std::uint8_t>(byte)));
-            built[byte] = {static_cast<char>(folded >> 8), static_cast<char>(folded & 0xFF)};
+// The fold of each Windows-1252 byte in files of layouts 0 and 1.
+const std::array<char32_t, 256>& layout_1_folds() {
+    static const std::array<char32_t, 256> folds = [] {
+        const CodePageScope windows_1252(kWindows1252);
+        std::array<char32_t, 256> made{};
+        for (unsigned byte = 0; byte < made.size(); ++byte) {
+            made[byte] = upper_of_layout_1(text::ansi_char(static_cast<std::uint8_t>(byte)));
         }
-        return built;
+        return made;
     }();
-    return table;
+    return folds;
+}
+
+// Appends the fold a file of layout 0 or 1 has for a name in the calling thread's code page;
+// false when Windows-1252 lacks some of its characters.
+bool append_layout_1_fold(std::string_view name, std::string& out) {
+    const std::string characters =
+        text::from_ansi({reinterpret_cast<const std::uint8_t*>(name.data()), name.size()});
+    const CodePageScope windows_1252(kWindows1252);
+    if (text::first_unrepresentable(characters)) return false;
+    const auto& folds = layout_1_folds();
+    for (const std::uint8_t byte : text::to_ansi(characters)) {
+        out += static_cast<char>(folds[byte] >> 8);
+        out += static_cast<char>(folds[byte] & 0xFF);
+    }
+    return true;
 }
 
 }  // namespace
 
-void append_fold(std::string_view name, std::string& out) {
-    const FoldTable& table = fold_table();
+bool append_fold(std::string_view name, Form form, std::string& out) {
+    if (form == Form::windows_1252 && !text::is_ascii(name)) {
+        return append_layout_1_fold(name, out);
+    }
     const std::size_t start = out.size();
     out.resize(start + 2 * name.size());
     char* to = out.data() + start;
-    for (const char byte : name) {
-        const auto& folded = table[static_cast<unsigned char>(byte)];
-        *to++ = folded[0];
-        *to++ = folded[1];
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        const char32_t folded =
+            byte < 0x80 ? fold_ascii(byte) : text::upper_case(text::ansi_char(byte));
+        *to++ = static_cast<char>(folded >> 8);
+        *to++ = static_cast<char>(folded & 0xFF);
     }
+    return true;
+}
+
+std::string_view stored_form(std::string_view text, std::string& scratch) {
+    if (text::is_ascii(text)) return text;
+    scratch.assign(text);
+    text::ansi_to_utf8_in_place(scratch);
+    return scratch;
+}
+
+std::string_view caller_form(std::string_view stored, Form form, Bytes& scratch, bool* exact) {
+    if (exact != nullptr) *exact = true;
+    if (text::is_ascii(stored)) return stored;
+    std::string characters;
+    if (form == Form::windows_1252) {
+        const CodePageScope windows_1252(kWindows1252);
+        characters.assign(stored);
+        text::ansi_to_utf8_in_place(characters);
+        stored = characters;
+    }
+    scratch.clear();
+    text::append_ansi(stored, scratch);
+    if (exact != nullptr) *exact = !text::first_unrepresentable(stored);
+    return {reinterpret_cast<const char*>(scratch.data()), scratch.size()};
 }
 
 platform::Result split_path(const char* subkey, std::vector<std::string_view>& names,

@@ -154,7 +154,7 @@ std::shared_ptr<Database> Store::open(const std::filesystem::path& dir, const st
         database->connection = std::make_unique<Connection>(path, false, true);
         header = read_header(*database->connection);
     }
-    adopt(*database->connection, header, database->writable);
+    database->form = adopt(*database->connection, header, database->writable);
     return database;
 }
 

@@ -27,6 +27,7 @@
 
 #include "registry/platform.hpp"
 #include "registry/store/database.hpp"
+#include "registry/store/names.hpp"
 #include "registry/store/schema.hpp"
 
 namespace syskit::registry::store {
@@ -43,16 +44,19 @@ struct Version {
 };
 
 // The subkeys or values of a key in enumeration order, in one buffer: names (and for values the
-// data, with the terminator the platform adds to text) side by side.
+// data, with the terminator the platform adds to text) side by side, in the code page of the
+// thread the listing was built for.
 struct Listing {
     struct Item {
         std::size_t name = 0, name_size = 0, data = 0, data_size = 0;
         platform::Dword type = 0;
         std::int64_t seq = 0;  // a value's place in creation order
+        bool exact = true;     // the page holds every character of the name
     };
     std::string bytes;
     std::vector<Item> items;
     std::optional<Version> built;  // none: not built yet
+    int page = 0;                  // the code page of `bytes`
 
     [[nodiscard]] std::string_view name(const Item& item) const {
         return std::string_view(bytes).substr(item.name, item.name_size);
@@ -69,6 +73,9 @@ struct Database {
     std::unique_ptr<Connection> connection;
     bool writable = false;
     std::string read_only_reason;  // the system's reason when not writable
+    // How the file holds its texts: Windows-1252 only for a read-only file of an older layout,
+    // until another process converts it.
+    Form form = Form::unicode;
 
     // The transaction open on the connection, and whose it is.
     Transaction transaction = Transaction::none;
@@ -156,6 +163,8 @@ class Store {
     // Scratch space of the call running (under the mutex), so that calls allocate nothing.
     std::vector<std::string_view> names;
     std::string path_key, value_fold, listed_fold;
+    std::string stored_name, stored_data;  // texts of the call as the database holds them
+    Bytes converted;                       // a text of the database in the caller's code page
 
     // The registry directory, worked out when first needed after the process started or a
     // directory was chosen. Raises StoreFailure (io_error) when there is none.

@@ -114,6 +114,12 @@ void enter(Database& db, ThreadState& me) {
         begin_write(db, me);
         me.write_database = &db;
     }
+    // A read-only file of an older layout may have been converted by a process that may write
+    // it: the call's reads, in the transaction the header is read in, see which form they read.
+    if (db.form == Form::windows_1252) {
+        in_transaction(db, me);
+        db.form = current_form(*db.connection);
+    }
 }
 
 void in_transaction(Database& db, ThreadState& me) {
