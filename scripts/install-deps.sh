@@ -17,6 +17,7 @@ packages=(
   wine64                                    # runs the 64-bit Windows tests, cscript and regsvr32
   mingw-w64-tools libwine-dev               # widl and the platform's IDL files: syskit.dll's type library
   bsdutils                                  # `script`: runs the tool on a pseudo-terminal in tests
+  locales                                   # the Russian locale: Wine with the ANSI code page 1251
 )
 
 missing=()
@@ -25,16 +26,27 @@ for p in "${packages[@]}"; do
   [[ "$status" == "install ok installed" ]] || missing+=("$p")
 done
 
-if ((${#missing[@]} == 0)); then
+# Wine picks its ANSI code page from the locale it starts in; the Windows tests of code page 1251
+# start it in this one.
+locale_missing=false
+locale -a 2>/dev/null | grep -qix 'ru_RU.utf8' || locale_missing=true
+
+if ((${#missing[@]} == 0)) && ! $locale_missing; then
   exit 0
 fi
 
-echo "install-deps: installing ${missing[*]}" >&2
 sudo=()
 if [[ $(id -u) -ne 0 ]]; then
-  command -v sudo >/dev/null || { echo "install-deps: need root or sudo to install ${missing[*]}" >&2; exit 1; }
+  command -v sudo >/dev/null || { echo "install-deps: need root or sudo to install ${missing[*]} and make the ru_RU.UTF-8 locale" >&2; exit 1; }
   sudo=(sudo)
 fi
-export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if ((${#missing[@]} > 0)); then
+  echo "install-deps: installing ${missing[*]}" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+if $locale_missing; then
+  echo "install-deps: making the locale ru_RU.UTF-8" >&2
+  "${sudo[@]}" localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
+fi

@@ -206,6 +206,19 @@ case_utf8() {
         cmp - utf8.reg || fail "export: $(od -c utf8.reg)"
     expect 0 '' "$syskit" reg --registry "$work/second" import utf8.reg
     prints 'cinq €' "$syskit" reg --registry "$work/second" get "$key\\Café" 'prix é'
+
+    # Under code page 1251: Cyrillic names (compared without regard to case) and texts, in the
+    # registry and in 1251 files; under 1252 they are refused, and read as '?'.
+    expect 0 '' reg --code-page 1251 set "$key\\Ключ" 'имя' --string 'значение'
+    SYSKIT_CODE_PAGE=1251 prints 'значение' reg get "$key\\КЛЮЧ" 'ИМЯ'
+    expect 0 '' reg export "$key\\Ключ" ru.reg --code-page 1251
+    iconv -f CP1251 -t UTF-8 ru.reg | grep -q '^"имя"="значение"' || fail "1251 export: $(od -c ru.reg)"
+    expect 0 '' "$syskit" reg --registry "$work/second" --code-page 1251 import ru.reg
+    SYSKIT_CODE_PAGE=1251 prints 'значение' "$syskit" reg --registry "$work/second" get "$key\\ключ" 'имя'
+    expect 2 "^syskit reg: the path holds 'К' \\(U\\+041A\\) at character 17, which code page 1252" \
+        reg set "$key\\Ключ" x --string y
+    expect 2 "^syskit reg: the text holds 'з' \\(U\\+0437\\)" reg set "$key" x --string 'значение'
+    prints "$(printf 'Café\n????')" reg keys "$key"
 }
 
 case_errors() {

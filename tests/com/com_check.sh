@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# com_check.sh RUNNER... -- DLL VBS: registers syskit.dll with regsvr32, runs the VBScript check
+# com_check.sh RUNNER... -- DLL VBS: registers syskit.dll with regsvr32, runs a VBScript check
 # with cscript, unregisters the server and checks that every key registration wrote is gone.
 # RUNNER is the command that starts a Windows program (scripts/wine-run.sh and its prefix).
 set -euo pipefail
@@ -11,7 +11,13 @@ dll=$1 vbs=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$dll" "$work/syskit.dll"
-cp "$vbs" "$work/check.vbs"
+# The script host reads a script in the system's code page: SYSKIT_VBS_CODE_PAGE names it for a
+# script kept in UTF-8.
+if [[ -n ${SYSKIT_VBS_CODE_PAGE:-} ]]; then
+  iconv -f UTF-8 -t "CP$SYSKIT_VBS_CODE_PAGE" "$vbs" >"$work/check.vbs"
+else
+  cp "$vbs" "$work/check.vbs"
+fi
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 run() { "${runner[@]}" "$@"; }
 fail() { echo "com_check: $*" >&2; exit 1; }

@@ -19,6 +19,7 @@
 #include <CLI/CLI.hpp>
 
 #include "atomic_file.hpp"
+#include "code_page.hpp"
 #include "command.hpp"
 #include "diagnostics.hpp"
 #include "file_io.hpp"
@@ -66,6 +67,8 @@ struct CodecOptions {
     std::string input{kStandardStream};
     std::string output{kStandardStream};
     bool binary = false;
+    bool lossy = false;
+    CodePageChoice code_page;
 };
 
 struct Keys {
@@ -74,13 +77,14 @@ struct Keys {
 };
 
 // Reads a key file: UTF-8 text whose one trailing line break ("\n" or "\r\n") is not part of
-// the key, so a key file may be written by an editor or by `echo`.
+// the key, nor a byte order mark in front, so a key file may be written by any editor or `echo`.
 std::string read_key_file(const KeySource& source) {
     std::string key = read_input(source.file, kMaxKeyFileSize);
     if (key.size() > kMaxKeyFileSize) {
         throw usage_failure(
             fmt::format("{} file {} is larger than 1 MiB", source.name, input_name(source.file)));
     }
+    if (key.starts_with("\xEF\xBB\xBF")) key.erase(0, 3);
     if (key.ends_with("\r\n")) {
         key.resize(key.size() - 2);
     } else if (key.ends_with('\n')) {
@@ -114,6 +118,10 @@ Keys resolve_keys(const CodecOptions& options) {
         throw usage_failure(
             fmt::format("key2 has {} characters; at most {} are allowed", n, kMaxKey2Characters));
     }
+    // A key character the code page lacks would become '?', and a key of other characters could
+    // then open the text.
+    require_representable("key1", keys.key1);
+    require_representable("key2", keys.key2);
     return keys;
 }
 
@@ -165,8 +173,18 @@ std::string decode(const std::string& input, const Keys& keys, bool binary) {
 
 int run(const CodecOptions& options) {
     const bool encoding = options.direction == Direction::Encode;
+    select_code_page(options.code_page, false);
     const Keys keys = resolve_keys(options);
     std::string input = read_input(options.input);
+    if (encoding && !options.binary) {
+        if (!options.lossy) {
+            require_representable("the text", input);
+        } else if (const std::size_t lost = unrepresentable_count(input); lost > 0) {
+            print_error("syskit encode", fmt::format("warning: {} characters that code page {} "
+                                                     "cannot hold are encoded as '?'",
+                                                     lost, text::code_page()));
+        }
+    }
     std::optional<AtomicOutputFile> file;
     if (options.output != kStandardStream) file.emplace(options.output);
 
@@ -232,8 +250,15 @@ void add_codec_command(CLI::App& app, Commands& commands, Direction direction) {
                                  "character, so any file comes back exactly"
                                : "Write the decoded text as raw code-page bytes (for input "
                                  "encoded with --binary)");
+    add_code_page_option(*command, options->code_page);
+    if (encoding) {
+        command->add_flag("--lossy", options->lossy,
+                          "Encode characters the code page cannot hold as '?' (with a warning) "
+                          "instead of refusing the text");
+    }
     command->footer(
-        encoding ? "Exit status: 0 done, 1 I/O error, 2 usage error, 4 codec error."
+        encoding ? "Exit status: 0 done, 1 I/O error, 2 usage error (also a key or, without "
+                   "--lossy, a text with characters the code page cannot hold), 4 codec error."
                  : "Exit status: 0 done, 1 I/O error, 2 usage error, 3 text rejected (wrong key, "
                    "damaged or truncated text), 4 codec error.");
 

@@ -27,6 +27,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "code_page.hpp"
 #include "command.hpp"
 #include "diagnostics.hpp"
 #include "file_io.hpp"
@@ -49,6 +50,7 @@ constexpr std::chrono::milliseconds kRedrawInterval{50};
 struct RegOptions {
     std::string directory;
     CLI::Option* directory_option = nullptr;
+    CodePageChoice code_page;
 
     std::string path;
     std::string name;
@@ -235,6 +237,7 @@ int run_set(const RegOptions& options) {
     clsRegistryAccess registry;
     registry.CreateKeyIfDoesntExists(!options.no_create);
     if (options.string_option->count() > 0) {
+        require_representable("the text", options.string_value);
         registry.WriteString(options.path, options.name, options.string_value);
     } else if (options.dword_option->count() > 0) {
         registry.WriteDWORD(options.path, options.name,
@@ -534,6 +537,7 @@ void add_registry_commands(CLI::App& app, Commands& commands) {
     // Only recognised, so that using it is explained (select_store) rather than unknown.
     options->directory_option->group("");
 #endif
+    add_code_page_option(*reg, options->code_page);
     reg->footer("Run 'syskit reg COMMAND --help' for a command's arguments and exit statuses.");
 
     for (const RegCommand& spec : kCommands) {
@@ -554,8 +558,17 @@ void add_registry_commands(CLI::App& app, Commands& commands) {
             command->add_option("FILE", options->file, "The REGEDIT4 file")->required();
         }
         if (spec.add_options != nullptr) spec.add_options(*command, *options);
-        commands.push_back({command, [options, run = spec.run] {
+        commands.push_back({command, [options, run = spec.run, operands = spec.operands] {
                                 select_store(*options);
+                                // A name the code page cannot hold would reach the registry
+                                // with '?' in it: another key or value.
+                                select_code_page(options->code_page, true);
+                                if (operands != Operands::file) {
+                                    require_representable("the path", options->path);
+                                }
+                                if (operands == Operands::path_name) {
+                                    require_representable("the value name", options->name);
+                                }
                                 return run(*options);
                             }});
     }
