@@ -18,6 +18,7 @@ packages=(
   mingw-w64-tools libwine-dev               # widl and the platform's IDL files: syskit.dll's type library
   bsdutils                                  # `script`: runs the tool on a pseudo-terminal in tests
   locales                                   # the Russian locale: Wine with the ANSI code page 1251
+  gcovr                                     # coverage per component (scripts/coverage.sh)
 )
 
 missing=()
