@@ -1,25 +1,27 @@
 #!/usr/bin/env bash
 # Builds the coverage preset, runs the Linux tests and prints line and branch coverage per
 # component (gcovr over gcc's counters; throw and unreachable branches left out).
-# Usage: scripts/coverage.sh [CTEST ARGS...]
+# Usage: scripts/coverage.sh [CTEST ARGS...]   (SYSKIT_COVERAGE_DIR: the build directory, by
+# default build/coverage)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+dir=${SYSKIT_COVERAGE_DIR:-build/coverage}
 
 scripts/install-deps.sh
-cmake --preset coverage >/dev/null
-cmake --build --preset coverage -j "$(nproc)"
-find build/coverage -name '*.gcda' -delete
+cmake --preset coverage -B "$dir" >/dev/null
+cmake --build "$dir" -j "$(nproc)"
+find "$dir" -name '*.gcda' -delete
 # Left out: the cases that run the tool under a file-size limit or as another user. gcc's counters
 # are written into the build directory when a process ends, which such a process cannot do (or
 # does halfway, spoiling them for every later process).
-ctest --preset coverage -j "$(nproc)" -E 'cli\.(codec|reg)\.(io_errors|permissions|interrupted)' \
-  "$@" >build/coverage/ctest.log || {
-  tail -n 30 build/coverage/ctest.log
+ctest --test-dir "$dir" -j "$(nproc)" -E 'cli\.(codec|reg)\.(io_errors|permissions|interrupted)' \
+  "$@" >"$dir/ctest.log" || {
+  tail -n 30 "$dir/ctest.log"
   exit 1
 }
-gcovr --root . --object-directory build/coverage --filter 'src/' --filter 'tools/' \
-  --exclude-throw-branches --exclude-unreachable-branches --json build/coverage/coverage.json
-python3 - build/coverage/coverage.json <<'PY'
+gcovr --root . --object-directory "$dir" --filter 'src/' --filter 'tools/' \
+  --exclude-throw-branches --exclude-unreachable-branches --json "$dir/coverage.json"
+python3 - "$dir/coverage.json" <<'PY'
 import json, sys
 components = [("processor", "src/cpu/"), ("codec", "src/codec/"), ("registry", "src/registry/"),
               ("platform", "src/platform/"), ("tool", "tools/syskit/")]

@@ -4,10 +4,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
-cmake --preset release >/dev/null
-cmake --build --preset release --target syskit_cli >/dev/null
-syskit=build/release/tools/syskit/syskit
+scripts/install-deps.sh tool
+cmake --preset tool >/dev/null
+cmake --build --preset tool >/dev/null
+syskit=build/tool/tools/syskit/syskit
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

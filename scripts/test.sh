@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh all
 
 jobs=$(nproc)
 step() { printf '\n=== %s\n' "$*"; }

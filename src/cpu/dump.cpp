@@ -34,6 +34,7 @@
 #include <string_view>
 
 #include "syskit/cpu.hpp"
+#include "platform/ascii.hpp"
 
 namespace syskit {
 namespace {
@@ -58,22 +59,14 @@ bool is_word_char(char c) {
     return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
 }
 
-int hex_value(char c) {
-    if (is_digit(c)) return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
+using platform::ascii_lower;
+using platform::hex_digit;
 
 // Removes `word` (ASCII, any case; `word` itself in lower case) from the front of `s`.
 bool consume(std::string_view& s, std::string_view word) {
     if (s.size() < word.size()) return false;
     for (std::size_t i = 0; i < word.size(); ++i) {
-        if (lower(s[i]) != word[i]) return false;
+        if (ascii_lower(s[i]) != word[i]) return false;
     }
     s.remove_prefix(word.size());
     return true;
@@ -95,7 +88,7 @@ std::string_view trim_blanks(std::string_view s) {
 // How many hex digits `s` starts with, counting no further than `limit`.
 std::size_t hex_run(std::string_view s, std::size_t limit) {
     std::size_t n = 0;
-    while (n < s.size() && n < limit && hex_value(s[n]) >= 0) ++n;
+    while (n < s.size() && n < limit && hex_digit(s[n]) >= 0) ++n;
     return n;
 }
 
@@ -109,7 +102,7 @@ bool is_hex_number(std::string_view field) {
 std::uint32_t hex_value_of(std::string_view s, std::size_t digits) {
     std::uint32_t value = 0;
     for (std::size_t i = 0; i < digits; ++i) {
-        value = value << 4 | static_cast<std::uint32_t>(hex_value(s[i]));
+        value = value << 4 | static_cast<std::uint32_t>(hex_digit(s[i]));
     }
     return value;
 }

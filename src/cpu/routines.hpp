@@ -17,15 +17,11 @@
 #include <span>
 #include <string_view>
 
+#include "platform/ascii.hpp"
+
 namespace syskit::cpu_routines {
 
-// The value of one hexadecimal digit, or -1.
-constexpr int hex_digit(char c) noexcept {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
+using platform::hex_digit;
 
 // A routine text is a whole number of bytes, each as two hexadecimal digits; every text below is
 // checked when the program is compiled, so the runner can place them without checking again.

@@ -7,10 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ascii.hpp"
 #include "registry/platform.hpp"
 #include "syskit/text.hpp"
 
 namespace syskit::registry::detail {
+
+using syskit::platform::ascii_upper;
+using syskit::platform::hex_digit;
 
 // UTF-8 text to its code-page bytes.
 // ASCII is its own code-page form, which spares most names and texts a conversion.
@@ -25,10 +29,6 @@ inline std::string utf8(std::string_view bytes) {
     if (text::is_ascii(bytes)) return std::string(bytes);
     return text::from_ansi(
         std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
-}
-
-inline char ascii_upper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 inline std::string ascii_upper(std::string_view s) {
@@ -89,13 +89,6 @@ inline void drop_last_character(std::string& s) {
     std::size_t end = s.size() - 1;
     while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) --end;
     s.erase(end);
-}
-
-inline int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
 }
 
 // The hexadecimal digits at the start of `s`, read up to the first character that is not one,

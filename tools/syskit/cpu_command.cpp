@@ -102,36 +102,6 @@ struct ClockReading {
 
 // --- Text for a terminal --------------------------------------------------------------------
 
-// A text as it can be shown on a terminal: NUL as \0 and other control characters (C0, DEL and
-// the C1 range U+0080 to U+009F) as \xHH or \uHHHH, so nothing raw reaches the terminal and
-// every character stays visible. Inside quotes a backslash and a double quote are escaped too,
-// which makes a quoted register text unambiguous.
-std::string escaped(std::string_view text, bool quoted = false) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
-        if (byte == 0) {
-            out += "\\0";
-        } else if (quoted && (byte == '\\' || byte == '"')) {
-            out += '\\';
-            out += text[i];
-        } else if (byte < 0x20 || byte == 0x7F) {
-            out += fmt::format("\\x{:02X}", byte);
-        } else if (byte == 0xC2 && (next & 0xE0) == 0x80) {
-            out += fmt::format("\\u{:04X}", next);
-            ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
-std::string in_quotes(std::string_view text) {
-    return fmt::format("\"{}\"", escaped(text, true));
-}
-
 // " \"name\"" after a number, or nothing when the operation has no name for it.
 std::string named(std::string_view name) {
     return name.empty() ? std::string() : " " + in_quotes(name);
@@ -360,7 +330,7 @@ CpuDump read_dump(const std::string& path) {
         return parse_cpu_dump(text, path == kStandardStream ? "standard input" : path);
     } catch (const CpuDumpError& error) {
         // The message names the file as the user gave it, which can hold any byte.
-        throw Failure(kExitFailed, escaped(error.what()));
+        throw Failure(kExitFailed, terminal_text(error.what()));
     }
 }
 

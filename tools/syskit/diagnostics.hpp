@@ -36,6 +36,13 @@ class Failure : public std::runtime_error {
 // "cannot read 'notes.txt'".
 [[nodiscard]] Failure io_failure(std::string_view what, std::error_code reason);
 
+// A text as it can be shown on a terminal: NUL as \0 and other control characters (C0, DEL and
+// the C1 range U+0080 to U+009F) as \xHH or \uHHHH, so nothing raw reaches the terminal and
+// every character stays visible. With a `quote` character, the text is put between two of them,
+// and that character and the backslash inside are escaped too, which makes the text unambiguous.
+[[nodiscard]] std::string terminal_text(std::string_view text);
+[[nodiscard]] std::string in_quotes(std::string_view text, char quote = '"');
+
 // Prints "<prefix>: <message>" as one line on stderr.
 void print_error(std::string_view prefix, std::string_view message);
 

@@ -99,16 +99,6 @@ int answer(const clsRegistryAccess& registry, bool yes, std::initializer_list<Co
 
 // --- Arguments --------------------------------------------------------------------------------
 
-// A name or text in single quotes, control characters as \xHH, for usage messages.
-std::string in_quotes(std::string_view text) {
-    std::string out = "'";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        out += byte < 0x20 || byte == 0x7F ? fmt::format("\\x{:02X}", byte) : std::string(1, c);
-    }
-    return out + "'";
-}
-
 // A 32-bit number: decimal (negative too) or 0x-hexadecimal, signed or unsigned, so 4294967295
 // and 0xFFFFFFFF are both -1.
 std::optional<std::int32_t> parse_dword(std::string_view text) {
@@ -133,7 +123,7 @@ std::int32_t dword_argument(std::string_view option, const std::string& text) {
     if (!number) {
         throw usage_failure(
             fmt::format("{} {}: not a 32-bit number (decimal, negative, or hexadecimal with 0x)",
-                        option, in_quotes(text)));
+                        option, in_quotes(text, '\'')));
     }
     return *number;
 }
@@ -246,7 +236,7 @@ int run_set(const RegOptions& options) {
         const std::string& hex = options.binary_value;
         if (!hex.empty() && !registry.isBinValid(hex)) {
             throw usage_failure(
-                fmt::format("--binary {}: not hexadecimal digits and spaces", in_quotes(hex)));
+                fmt::format("--binary {}: not hexadecimal digits and spaces", in_quotes(hex, '\'')));
         }
         if (std::size_t(std::count_if(hex.begin(), hex.end(), [](char c) { return c != ' '; })) >
             registry::kMaxHexTextLength) {
@@ -363,7 +353,7 @@ int run_export(const RegOptions& options) {
     // Whatever the export started is not the key's content: the file goes.
     if (status.code != Code::file_exists) os::remove_file(options.file);
     throw Failure(kExitFailed, status.ok()
-                                   ? fmt::format("cannot export to {}", in_quotes(options.file))
+                                   ? fmt::format("cannot export to {}", in_quotes(options.file, '\''))
                                    : status.message);
 }
 
