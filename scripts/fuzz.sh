@@ -11,7 +11,7 @@ cmake --build --preset fuzz
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p build/fuzz/artifacts
-for target in huff_decode decode_string decode_str64 cpu_dump regedit4_import; do
+for target in huff_decode decode_string decode_str64 cpu_dump regedit4_import reg_file; do
   mkdir -p "$work/$target"
   cp fuzz/corpus/$target/* "$work/$target/"
   echo "fuzz: $target for ${seconds}s"

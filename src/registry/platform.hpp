@@ -16,8 +16,10 @@
 //   the reads of a snapshot from one read transaction per database, and runs the writes of a
 //   batch in shared write transactions that it commits at least every kBatchCommitInterval and
 //   when the batch ends (and before a call of another thread touches that database). A process
-//   killed during a batch leaves every database as it was after some commit. On Windows both
-//   are empty: the platform registry is already fast at this.
+//   killed during a batch leaves every database as it was after some commit. A batch made to
+//   commit only when it finishes keeps all its writes in one transaction per database, which
+//   abandon() rolls back: a whole file applied or nothing of it. On Windows both are empty: the
+//   platform registry is already fast at this, and has no transactions to undo writes with.
 #pragma once
 
 #include <chrono>
@@ -128,15 +130,32 @@ class ReadSnapshot {
 // (a full disk) undoes the writes since the one before, although their calls succeeded.
 class WriteBatch {
   public:
-    WriteBatch();
+    // When the batch's writes are committed.
+    enum class Commit : std::uint8_t {
+        // At least every kBatchCommitInterval, and when the batch moves on to another database.
+        as_it_goes,
+        // Only when the outermost batch finishes: the write transaction of every database the
+        // batch touched stays open until then, and another thread's call on such a database
+        // waits for it instead of committing it. A thread that takes several databases this way
+        // takes them in the order of kHives, so that two such threads cannot wait for each other.
+        at_finish,
+    };
+
+    explicit WriteBatch(Commit commit = Commit::as_it_goes);
     ~WriteBatch();
     WriteBatch(const WriteBatch&) = delete;
     WriteBatch& operator=(const WriteBatch&) = delete;
     // Commits and ends the batch; false, with `why` filled in, when some of its writes were lost.
+    // Of several databases each commits on its own, one after the other.
     bool finish(Refusal* why = nullptr);
+    // Ends the batch, rolling back every write of this thread not committed yet (of an at_finish
+    // batch: all of them; of enclosing batches too). False where the registry cannot undo writes
+    // (Windows): they stay.
+    bool abandon();
 
   private:
     bool finished_ = false;
+    bool at_finish_ = false;
 };
 
 }  // namespace syskit::registry::platform

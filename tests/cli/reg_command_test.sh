@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
 # `syskit reg` run as a user runs it: keys and values, the REGEDIT4 files, failures and usage.
-#
 # Every case works in a registry directory of its own (--registry, or SYSKIT_REGISTRY), never in
-# the user's. The .reg files are written here by hand, so their bytes are known exactly.
-#
-# Usage: reg_command_test.sh SYSKIT CASE
-# Each CASE is one CTest test (see CMakeLists.txt). Exit status 77 means the case cannot run here.
+# the user's; .reg files are written by hand. The library's rules are tested in tests/registry,
+# here the tool's part: arguments, output, exit statuses and messages.
+# Usage: reg_command_test.sh SYSKIT CASE (one CTest test each; exit status 77: cannot run here).
 set -euo pipefail
 
 syskit=$1
@@ -27,28 +25,23 @@ assert got == want and type(got) == type(want), (got, want)' "$1" || fail "JSON:
 key='HKCU\Software\T'
 
 case_keys_and_values() {
-    expect 0 '' reg create "$key"
-    answers true reg exists "$key"
-    answers true reg exists 'hkey_current_user\SOFTWARE\t'
-    answers false reg exists "$key\\Missing"
     expect 0 '' reg set "$key" text --string 'hello world'
     expect 0 '' reg set "$key" number --dword 42
     expect 0 '' reg set "$key" bytes --binary '01 02 FF'
     expect 0 '' reg set "$key" @ --string 'the default'
+    answers true reg exists 'hkey_current_user\SOFTWARE\t'
+    answers false reg exists "$key\\Missing"
     prints 'hello world' reg get "$key" text
     prints 42 reg get "$key" number --type dword
     prints '01 02 FF' reg get "$key" bytes --type binary
-    prints 'the default' reg get "$key" ''
-    prints "$(printf 'text\thello world\nnumber\t42\nbytes\t01 02 FF\n\tthe default')" \
-        reg values "$key"
-    prints "$(printf 'number\t42')" reg values "$key" --type 4
+    prints "$(printf 'text\tREG_SZ\thello world\nnumber\tREG_DWORD\t42\nbytes\tREG_BINARY\t01 02 FF
+\tREG_SZ\tthe default')" reg values "$key"
+    prints "$(printf 'number\tREG_DWORD\t42')" reg values "$key" --type 4
     expect 0 '' reg values "$key" --json
-    json_is '[{"name": "text", "value": "hello world"}, {"name": "number", "value": 42},
-              {"name": "bytes", "value": "01 02 FF"}, {"name": "", "value": "the default"}]'
-    expect 0 '' reg get "$key" number --type dword --json
-    json_is 42
-    expect 0 '' reg get "$key" text --json
-    json_is '"hello world"'
+    json_is '[{"name": "text", "type": "REG_SZ", "value": "hello world"},
+              {"name": "number", "type": "REG_DWORD", "value": 42},
+              {"name": "bytes", "type": "REG_BINARY", "value": "01 02 FF"},
+              {"name": "", "type": "REG_SZ", "value": "the default"}]'
 
     expect 0 '' reg create "$key\\Sub B"
     expect 0 '' reg create "$key\\a"
@@ -56,18 +49,10 @@ case_keys_and_values() {
     expect 0 '' reg keys "$key" --json
     json_is '["a", "Sub B"]'
     answers true reg has-subkeys "$key"
-    answers false reg has-subkeys "$key\\a"
-    answers true reg value-exists "$key" number
     expect 0 '' reg unset "$key" number
     answers false reg value-exists "$key" number
-    expect 0 '' reg unset "$key" number  # deleting what is not there is done too
-
     expect 1 "^syskit reg: key 'HKCU.Software.T' was not deleted: it has subkeys$" reg delete "$key"
     expect 0 '' reg delete "$key\\a"
-    expect 0 '' reg delete "$key\\Sub B"
-    expect 0 '' reg delete "$key"
-    answers false reg exists "$key"
-    # SYSKIT_REGISTRY selects the store when --registry does not.
     expect 0 '' "$syskit" reg create 'HKCU\Elsewhere'
     [[ -f default_store/HKEY_CURRENT_USER.db ]] || fail "SYSKIT_REGISTRY was not used"
     answers false reg exists 'HKCU\Elsewhere'
@@ -84,48 +69,25 @@ case_set_types() {
     for number in 4294967296 -2147483649 0x100000000 abc 0x -0x1 1.5 ' 1' +1 ''; do
         expect 2 "^syskit reg: --dword '.*': not a 32-bit number" reg set "$key" n --dword "$number"
     done
-    prints 0 reg get "$key" n --type dword  # the refused writes changed nothing
-
-    # Hex text: spaces anywhere, either case, digits in pairs; an odd last digit is kept when the
-    # pairs before it are odd in number and dropped when they are even.
-    local hex
-    for row in '41 42 43|41 42 43' '414243|41 42 43' '  4 142  43 |41 42 43' 'ff0a|FF 0A' \
-        '1|' '123|12 03' '12345|12 34' '1234567|12 34 56 07' '|'; do
-        IFS='|' read -r hex printed <<<"$row"
-        expect 0 '' reg set "$key" b --binary "$hex"
-        prints "$printed" reg get "$key" b --type binary
-    done
     expect 2 "^syskit reg: --binary 'GG': not hexadecimal" reg set "$key" b --binary GG
 
     expect 1 "^syskit reg: cannot write value 'v' of key 'HKCU.Software.Missing': the key does not exist" \
         reg set 'HKCU\Software\Missing' v --string x --no-create
     answers false reg exists 'HKCU\Software\Missing'
-    expect 0 '' reg set 'HKCU\Software\Made\Deep' v --string x
-    answers true reg exists 'HKCU\Software\Made'
 }
 
 case_get_defaults() {
     expect 0 '' reg create "$key"
     expect 1 "^syskit reg: cannot read value 'v' of key 'HKCU.Software.T': no such value$" \
         reg get "$key" v
-    expect 1 "^syskit reg: cannot read value 'v' of key 'HKCU.Software.Nope': no such key$" \
-        reg get 'HKCU\Software\Nope' v --type dword
     prints fallback reg get "$key" v --default fallback
     prints 16 reg get "$key" v --type dword --default 0x10
-    prints 'AA' reg get "$key" v --type binary --default AA
     expect 2 "^syskit reg: --default 'x'" reg get "$key" v --type dword --default x
-    # Readers do not look at the type: two bytes read as a number, text read as bytes.
-    expect 0 '' reg set "$key" v --binary '01 02'
-    prints 513 reg get "$key" v --type dword
-    expect 0 '' reg set "$key" s --string AB
-    prints '41 42 00' reg get "$key" s --type binary  # text comes back with its terminator
     # Data the reader cannot return fails without --default and gives the default with it.
     expect 0 '' reg set "$key" long --string "$(printf 'x%.0s' {1..300})"
     expect 1 "^syskit reg: value 'long' of key .* cannot be read as text: it is longer than 254" \
         reg get "$key" long
     prints short reg get "$key" long --default short
-    expect 0 '' reg set "$key" wide --binary '01 02 03 04 05'
-    expect 1 "cannot be read as a number" reg get "$key" wide --type dword
     # Bytes read as text keep their NUL in plain output; JSON escapes it.
     expect 0 '' reg set "$key" nul --binary '41 00 42 00'
     expect 0 '' reg get "$key" nul
@@ -134,72 +96,42 @@ case_get_defaults() {
     json_is '"A\u0000B"'
 }
 
-# The small tree the export cases write, and its file.
-make_tree() {
+case_export_import() {
     expect 0 '' reg set "$key" a --string b
-    expect 0 '' reg set "$key" c --binary '01 02 FF'
     expect 0 '' reg set "$key" d --dword 26
     expect 0 '' reg set "$key\\Sub" @ --string x
-}
-tree_file() {
-    printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\T]\r\n"a"="b"\r\n"c"=hex:01,02,FF\r\n'
-    printf '"d"=dword:0000001A\r\n\r\n[HKEY_CURRENT_USER\\Software\\T\\Sub]\r\n@="x"\r\n\r\n'
-}
-
-case_export_import() {
-    make_tree
-    tree_file >want.reg
+    printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\T]\r\n"a"="b"\r\n"d"=dword:0000001A\r\n\r\n' >want.reg
+    printf '[HKEY_CURRENT_USER\\Software\\T\\Sub]\r\n@="x"\r\n\r\n' >>want.reg
     expect 0 '' reg export "$key" out.reg
     cmp out.reg want.reg || fail "export: $(cat -A out.reg)"
     expect 1 "^syskit reg: cannot export to 'out.reg': the file exists$" reg export "$key" out.reg
     cmp out.reg want.reg || fail "an existing file was changed"
     expect 0 '' reg export "$key" alone.reg --no-subkeys
-    head -c 93 want.reg | cmp - alone.reg || fail "--no-subkeys: $(cat -A alone.reg)"
-
-    # Imported into an empty store, the file exports to the same bytes.
-    expect 0 '' "$syskit" reg --registry "$work/second" import out.reg
-    expect 0 '' "$syskit" reg --registry "$work/second" export "$key" again.reg
-    cmp want.reg again.reg || fail "import and export again: $(cat -A again.reg)"
-    # Deletions: a "-" value and a "[-" key.
-    printf 'regedit4\r\n\r\n[HKCU\\Software\\T]\r\n"a"=-\r\n[-HKCU\\Software\\T\\Sub]\r\n' >del.reg
-    expect 0 '' reg import del.reg
-    answers false reg value-exists "$key" a
-    answers false reg exists "$key\\Sub"
+    head -c 75 want.reg | cmp - alone.reg || fail "--no-subkeys: $(cat -A alone.reg)"
+    # On a terminal the key being written is shown and erased at the end; nowhere else.
+    if script -qec true /dev/null >/dev/null 2>&1; then
+        script -qec "'$syskit' reg --registry '$work/store' export '$key' tty.reg" /dev/null >terminal
+        grep -aqF $'\rHKEY_CURRENT_USER\\Software\\T' terminal || fail "no progress: $(cat -A terminal)"
+        [[ $(tail -c 1 terminal) == $'\r' ]] || fail "the progress was not erased: $(cat -A terminal)"
+        cmp want.reg tty.reg || fail "export on a terminal: $(cat -A tty.reg)"
+    fi
 
     # Files that are not REGEDIT4, and a file the import stops in.
     printf 'REGEDIT4\n\n[HKCU\\Software\\T]\n"z"="1"\n' >lf.reg
-    printf 'Windows Registry Editor Version 5.00\r\n\r\n' >v5.reg
-    printf 'REGEDIT4 \r\n' >space.reg
-    : >empty.reg
     expect 1 "^syskit reg: 'lf.reg' is not a REGEDIT4 file: .*CR LF, not LF$" reg import lf.reg
-    expect 1 "^syskit reg: 'v5.reg' is not a REGEDIT4 file" reg import v5.reg
-    expect 1 "^syskit reg: 'space.reg' is not a REGEDIT4 file" reg import space.reg
-    expect 1 "^syskit reg: 'empty.reg' is not a REGEDIT4 file" reg import empty.reg
-    answers false reg value-exists "$key" z
     printf 'REGEDIT4\r\n[HKCU\\Software\\T]\r\n"y"="1"\r\n "[" \r\n"w"="2"\r\n' >stops.reg
     expect 1 "^syskit reg: cannot import 'stops.reg': line 4 is a key line without a key" \
         reg import stops.reg
     answers true reg value-exists "$key" y
-    expect 1 "^syskit reg: cannot read 'missing.reg': No such file or directory$" \
-        reg import missing.reg
     expect 1 "^syskit reg: cannot write 'no_dir/x.reg': No such file or directory$" \
         reg export "$key" no_dir/x.reg
 
-    # On a terminal the key being written is shown and erased at the end; nowhere else.
-    script -qec true /dev/null >/dev/null 2>&1 || return 0
-    script -qec "'$syskit' reg --registry '$work/second' export '$key' tty.reg" /dev/null >terminal
-    grep -aqF $'\rHKEY_CURRENT_USER\\Software\\T' terminal || fail "no progress: $(cat -A terminal)"
-    [[ $(tail -c 1 terminal) == $'\r' ]] || fail "the progress was not erased: $(cat -A terminal)"
-    cmp want.reg tty.reg || fail "export on a terminal: $(cat -A tty.reg)"
 }
 
 case_utf8() {
     expect 0 '' reg set "$key\\Café" 'prix é' --string 'cinq €'
     prints 'cinq €' reg get "$key\\café" 'PRIX É'
-    prints "$(printf 'prix é\tcinq €')" reg values "$key\\Café"
-    prints 'Café' reg keys "$key"
-    expect 0 '' reg values "$key\\Café" --json
-    json_is '[{"name": "prix é", "value": "cinq €"}]'
+    prints "$(printf 'prix é\tREG_SZ\tcinq €')" reg values "$key\\Café"
     expect 0 '' reg export "$key" utf8.reg
     # The file holds code-page bytes: é is E9, € is 80.
     printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\T]\r\n\r\n[HKEY_CURRENT_USER\\Software\\T\\Caf\xe9]\r\n"prix \xe9"="cinq \x80"\r\n\r\n' |
@@ -228,33 +160,22 @@ case_errors() {
     local pattern="registry database '$work/store/HKEY_CURRENT_USER.db': .*not a database"
     expect 1 "^syskit reg: cannot create key 'HKCU.x': $pattern" reg create 'HKCU\x'
     expect 3 "$pattern" reg exists 'HKCU\x'
-    expect 1 "$pattern" reg get 'HKCU\x' v --default 1
-    expect 1 "$pattern" reg keys HKCU
-    expect 1 "$pattern" reg set 'HKCU\x' v --dword 1
+    expect 1 "^syskit reg: cannot list the subkeys of key 'HKCU': $pattern" reg keys HKCU
     expect 1 "^syskit reg: cannot export key 'HKCU.x' to 'x.reg': .*$pattern" reg export 'HKCU\x' x.reg
     [[ ! -e x.reg ]] || fail "a failed export left its file"
     printf 'REGEDIT4\r\n\r\n[HKCU\\x]\r\n"v"="1"\r\n' >x.reg
     expect 1 "^syskit reg: 'x.reg' was not applied whole: line 4: .*$pattern" reg import x.reg
-    # Other root keys have databases of their own.
-    expect 0 '' reg create 'HKLM\Software\x'
     touch not_a_directory
     expect 1 "^syskit reg: cannot create key 'HKCU.x': .*not_a_directory.*: Not a directory$" \
         "$syskit" reg --registry "$work/not_a_directory/sub" create 'HKCU\x'
 
-    expect 1 "^syskit reg: cannot create key 'HKXX.a': unknown root key 'HKXX'$" reg create 'HKXX\a'
-    expect 1 "^syskit reg: cannot write value 'v' of key 'nohive': unknown root key 'nohive'$" \
-        reg set nohive v --string x
     expect 1 "^syskit reg: cannot open key '.x': the path names no root key$" reg keys '\x'
-    expect 1 "^syskit reg: cannot open key 'bogus': unknown root key 'bogus'$" reg keys bogus
-    expect 3 "^syskit reg: cannot open key 'Software': unknown root key 'Software'$" \
-        reg has-subkeys Software
     expect 3 "^syskit reg: cannot open key 'HKXX.a': unknown root key 'HKXX'$" reg exists 'HKXX\a'
     # A long name is shown by its start and its length, so the message stays one short line.
     expect 1 "^syskit reg: cannot create key 'HKLM.n{40,}…' \(20005 characters\): .*255" \
         reg create "HKLM\\$(printf 'n%.0s' {1..20000})"
     (($(wc -c <stderr) < 400)) || fail "a long name was echoed whole"
     expect 1 "^syskit reg: cannot open key 'HKLM.missing': no such key" reg values 'HKLM\missing'
-    expect 1 "^syskit reg: cannot delete key 'HKLM.missing': no such key" reg delete 'HKLM\missing'
 }
 
 case_usage() {
@@ -265,11 +186,8 @@ case_usage() {
         "^syskit reg: .*NAME.*required|get HKCU"
         "^syskit reg: give the value with exactly one of.*'syskit reg set --help'|set HKCU n"
         "^syskit reg: .*excludes|set HKCU n --string a --dword 1"
-        "^syskit reg: .*--type|get HKCU n --type float"
-        "^syskit reg: .*--type|values HKCU --type x"
         "^syskit reg: .*--type.*\(see 'syskit reg values --help'\)$|values HKCU --type 99"
         "^syskit reg: .*--frobnicate.*\(see 'syskit reg keys --help'\)$|keys HKCU --frobnicate"
-        "^syskit reg: .*extra|exists HKCU extra"
     )
     local row pattern args
     for row in "${rows[@]}"; do
@@ -279,12 +197,6 @@ case_usage() {
     done
     expect 2 "^syskit reg: --registry needs a directory" "$syskit" reg --registry '' exists HKCU
     [[ ! -e store && ! -e default_store ]] || fail "a refused command created a store"
-    expect 0 '' "$syskit" reg --help
-    local word
-    for word in create delete unset set exists has-subkeys value-exists keys values get export \
-        import --registry; do
-        grep -q -- "$word" stdout || fail "reg --help does not mention $word"
-    done
     expect 0 '' "$syskit" reg set --help
     grep -q 'Exit status: 0' stdout || fail "reg set --help has no exit statuses"
 }
@@ -308,7 +220,6 @@ case_permissions() {
     [[ ! -e out/x.reg ]] || fail "a failed export left its file"
 
     chmod 644 "$db"
-    chmod 755 store
     printf 'REGEDIT4\r\n\r\n[%s]\r\n"w"="1"\r\n' "$key" >w.reg
     local read_only="registry database '$db' is read-only"
     expect 1 "^syskit reg: 'w.reg' was not applied whole: line 4: cannot write value 'w' .*$read_only" \
@@ -316,21 +227,14 @@ case_permissions() {
     expect 1 "^syskit reg: cannot write value 'w' of key 'HKCU.Software.T': .*$read_only" \
         unprivileged "$syskit" reg --registry "$work/store" set "$key" w --string 1
     answers false reg value-exists "$key" w
-
-    # Without a home directory the store is not made under the current directory.
-    expect 1 "^syskit reg: cannot create key 'HKCU.x': .*registry" \
-        unprivileged env -u SYSKIT_REGISTRY -u XDG_DATA_HOME HOME= "$syskit" reg create 'HKCU\x'
-    [[ ! -e .local ]] || fail "the store was made in the current directory"
 }
 
 # An export that is interrupted or cannot write its file removes the file it started.
 case_interrupted() {
     # A tree large enough that its export is still being written when the signal comes.
-    awk 'BEGIN { printf "REGEDIT4\r\n"
-        for (k = 0; k < 300; ++k) {
-            printf "[HKEY_CURRENT_USER\\Software\\T\\K%d]\r\n", k
-            for (v = 0; v < 1000; ++v) printf "\"v%d\"=\"some text %d\"\r\n", v, v
-        } }' >tree.reg
+    awk 'BEGIN { printf "REGEDIT4\r\n"; for (k = 0; k < 300; ++k) {
+        printf "[HKEY_CURRENT_USER\\Software\\T\\K%d]\r\n", k
+        for (v = 0; v < 1000; ++v) printf "\"v%d\"=\"some text %d\"\r\n", v, v } }' >tree.reg
     expect 0 '' reg import tree.reg
     ulimit -c 0
     local signal status
@@ -353,7 +257,6 @@ case_interrupted() {
     expect 1 "^syskit reg: cannot write 'big.reg': File too large$" \
         bash -c 'ulimit -f 64 && exec "$@"' - "$syskit" reg --registry "$work/store" export "$key" big.reg
     [[ ! -e big.reg ]] || fail "a failed export left its file"
-    expect 0 '' reg export "$key" out.reg
 }
 
 "case_$case_name"

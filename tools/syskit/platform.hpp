@@ -80,6 +80,10 @@ void copy_permissions(int fd, const FileStatus& replaced);
 // the platform allows.
 [[nodiscard]] std::error_code replace_file(const std::string& from, const std::string& to);
 
+// Gives the complete file `from` the name `to`, which must not exist (std::errc::file_exists
+// when it does): never replaces a file, so a file another program made meanwhile stays.
+[[nodiscard]] std::error_code rename_new(const std::string& from, const std::string& to);
+
 // Removes a file, quietly: used to clean up.
 void remove_file(const std::string& path) noexcept;
 

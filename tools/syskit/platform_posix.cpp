@@ -131,6 +131,23 @@ std::error_code replace_file(const std::string& from, const std::string& to) {
     return {};
 }
 
+std::error_code rename_new(const std::string& from, const std::string& to) {
+    // A second name, then the first one removed: link() never replaces an existing file.
+    if (::link(from.c_str(), to.c_str()) != 0) {
+        const std::error_code error = last_error();
+        // A file system without hard links: a rename, after checking that nothing is there.
+        struct stat there {};
+        if (error == std::errc::file_exists || ::lstat(to.c_str(), &there) == 0) {
+            return std::make_error_code(std::errc::file_exists);
+        }
+        if (::rename(from.c_str(), to.c_str()) != 0) return last_error();
+    } else {
+        ::unlink(from.c_str());
+    }
+    sync_directory(directory_of(to));
+    return {};
+}
+
 void remove_file(const std::string& path) noexcept {
     ::unlink(path.c_str());
 }

@@ -190,6 +190,18 @@ std::error_code replace_file(const std::string& from, const std::string& to) {
     return {};
 }
 
+std::error_code rename_new(const std::string& from, const std::string& to) {
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when `to` exists.
+    if (!::MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+            return std::make_error_code(std::errc::file_exists);
+        }
+        return last_system_error();
+    }
+    return {};
+}
+
 void remove_file(const std::string& path) noexcept {
     try {
         ::DeleteFileW(widen(path).c_str());

@@ -17,6 +17,7 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -33,6 +34,7 @@
 #include "file_io.hpp"
 #include "platform.hpp"
 #include "progress_bar.hpp"
+#include "syskit/reg_file.hpp"
 #include "syskit/registry.hpp"
 
 namespace syskit::cli {
@@ -70,8 +72,9 @@ struct RegOptions {
     std::string default_value;
     CLI::Option* default_option = nullptr;
 
-    // export
+    // export, import: "windows" or "plain"; empty: the command's default
     bool no_subkeys = false;
+    std::string format;
 };
 
 // --- Statuses ---------------------------------------------------------------------------------
@@ -282,35 +285,98 @@ int run_keys(const RegOptions& options) {
     return kExitOk;
 }
 
+// --- Values with their types ------------------------------------------------------------------
+
+// A value's data as `values` shows it: the text types as text without the terminating NUL (a
+// REG_MULTI_SZ's texts separated by NUL, in JSON an array), a REG_DWORD as a signed and a
+// REG_QWORD as an unsigned decimal number, anything else as hex text ("0A FF").
+Json shown_data(const registry::RegValue& value) {
+    const std::vector<std::uint8_t>& data = value.data;
+    std::string text(data.begin(), data.end());
+    switch (value.type) {
+        case 1:  // REG_SZ
+        case 2:  // REG_EXPAND_SZ
+            if (!text.empty() && text.back() == '\0') text.pop_back();
+            return text;
+        case 7: {  // REG_MULTI_SZ
+            while (!text.empty() && text.back() == '\0') text.pop_back();
+            Json texts = Json::array();
+            for (std::size_t start = 0; start <= text.size() && !text.empty();) {
+                const std::size_t end = std::min(text.find('\0', start), text.size());
+                texts.push_back(text.substr(start, end - start));
+                start = end + 1;
+            }
+            return texts;
+        }
+        case 4:  // REG_DWORD
+            if (data.size() == 4) {
+                return static_cast<std::int32_t>(data[0] | data[1] << 8 | data[2] << 16 |
+                                                 static_cast<std::uint32_t>(data[3]) << 24);
+            }
+            break;
+        case 11:  // REG_QWORD
+            if (data.size() == 8) {
+                std::uint64_t number = 0;
+                for (std::size_t i = 8; i-- > 0;) number = number << 8 | data[i];
+                return number;
+            }
+            break;
+        default:
+            break;
+    }
+    std::string hex;
+    for (const std::uint8_t byte : data) hex += fmt::format("{}{:02X}", hex.empty() ? "" : " ", byte);
+    return hex;
+}
+
+std::string type_shown(std::uint32_t type) {
+    const std::string_view name = registry::value_type_name(type);
+    return name.empty() ? std::to_string(type) : std::string(name);
+}
+
 int run_values(const RegOptions& options) {
-    clsRegistryAccess registry;
-    std::vector<std::string> names;
-    std::vector<RegistryValue> values;
-    registry.EnumValues(options.path, names, values, options.only_type);
-    check(registry);
+    std::vector<registry::RegValue> values;
+    if (const RegistryStatus status = registry::list_values(options.path, values); !status.ok()) {
+        throw Failure(kExitFailed, status.message);
+    }
+    if (options.only_type >= 0) {
+        std::erase_if(values, [&](const registry::RegValue& value) {
+            return value.type != static_cast<std::uint32_t>(options.only_type);
+        });
+    }
+    std::string out;
     if (options.json) {
         // Written element by element in print_json's layout: a listing of 100,000 values as one
         // document would cost more than the listing itself.
-        std::string out = names.empty() ? "[]" : "[";
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            Json value;  // null for a type that is listed by name only
-            if (const auto* text = std::get_if<std::string>(&values[i])) value = *text;
-            if (const auto* dword = std::get_if<std::int32_t>(&values[i])) value = *dword;
+        const auto dumped = [](const Json& json) {
+            return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+        };
+        out = values.empty() ? "[]" : "[";
+        for (std::size_t i = 0; i < values.size(); ++i) {
             out.append(i == 0 ? "\n  {\n    \"name\": " : ",\n  {\n    \"name\": ")
-                .append(Json(names[i]).dump(-1, ' ', false, Json::error_handler_t::replace))
+                .append(dumped(Json(values[i].name)))
+                .append(",\n    \"type\": ")
+                .append(dumped(Json(type_shown(values[i].type))))
                 .append(",\n    \"value\": ")
-                .append(value.dump(-1, ' ', false, Json::error_handler_t::replace))
+                .append(dumped(shown_data(values[i])))
                 .append("\n  }");
         }
-        write_stdout(out + (names.empty() ? "\n" : "\n]\n"));
+        write_stdout(out + (values.empty() ? "\n" : "\n]\n"));
         return kExitOk;
     }
-    std::string out;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        out.append(names[i]).append(1, '\t');
-        if (const auto* text = std::get_if<std::string>(&values[i])) out.append(*text);
-        if (const auto* dword = std::get_if<std::int32_t>(&values[i]))
-            out.append(std::to_string(*dword));
+    for (const registry::RegValue& value : values) {
+        out.append(value.name).append(1, '\t').append(type_shown(value.type)).append(1, '\t');
+        const Json shown = shown_data(value);
+        if (shown.is_string()) {
+            out.append(shown.get_ref<const std::string&>());
+        } else if (shown.is_array()) {
+            for (std::size_t i = 0; i < shown.size(); ++i) {
+                if (i > 0) out.append(1, '\0');
+                out.append(shown[i].get_ref<const std::string&>());
+            }
+        } else {
+            out.append(shown.dump());
+        }
         out.append(1, '\n');
     }
     write_stdout(out);
@@ -342,7 +408,47 @@ int run_get(const RegOptions& options) {
     return kExitOk;
 }
 
+// The export in the Windows editor's format. The library writes a new file whole; here it writes
+// one next to FILE under a name of its own, which an interrupt removes, and the complete file
+// then takes FILE's name only if FILE still does not exist.
+int run_export_windows(const RegOptions& options) {
+    if (options.no_subkeys) {
+        throw usage_failure("--no-subkeys: the Windows editor's format has no export of a key alone");
+    }
+    if (os::file_status(options.file).kind != os::FileKind::missing) {
+        throw Failure(kExitFailed, fmt::format("cannot export to {}: the file exists",
+                                               in_quotes(options.file, '\'')));
+    }
+    std::string temporary;
+    while (temporary.empty() || os::file_status(temporary).kind != os::FileKind::missing) {
+        temporary = fmt::format("{}.syskit-{:08x}", options.file, std::random_device()());
+    }
+    os::set_interrupt_cleanup(temporary);
+    const RegistryStatus status =
+        registry::export_reg_file(options.path, temporary, registry::RegFileFormat::windows);
+    std::error_code renamed;
+    if (status.ok()) renamed = os::rename_new(temporary, options.file);
+    if (!status.ok() || renamed) os::remove_file(temporary);
+    os::clear_interrupt_cleanup();
+    if (!status.ok()) {
+        // The library's message names the file it wrote: the user's file is the one to name.
+        std::string message = status.message;
+        for (std::size_t at = message.find(temporary); at != std::string::npos;
+             at = message.find(temporary, at + options.file.size())) {
+            message.replace(at, temporary.size(), options.file);
+        }
+        throw Failure(kExitFailed, message);
+    }
+    if (renamed == std::errc::file_exists) {
+        throw Failure(kExitFailed, fmt::format("cannot export to {}: the file exists",
+                                               in_quotes(options.file, '\'')));
+    }
+    if (renamed) throw io_failure(fmt::format("cannot write {}", in_quotes(options.file, '\'')), renamed);
+    return kExitOk;
+}
+
 int run_export(const RegOptions& options) {
+    if (options.format == "windows") return run_export_windows(options);
     clsRegistryAccess registry;
     ExportDisplay display(options.file);
     const std::int32_t done =
@@ -360,9 +466,13 @@ int run_export(const RegOptions& options) {
 int run_import(const RegOptions& options) {
     // "-" is a file here: the operation reads files by name.
     const std::string file = options.file == kStandardStream ? "./-" : options.file;
-    clsRegistryAccess registry;
-    registry.ImportFromReg(file);
-    check(registry);
+    const registry::RegFileFormat format = options.format == "windows" ? registry::RegFileFormat::windows
+                                           : options.format == "plain"
+                                               ? registry::RegFileFormat::plain
+                                               : registry::RegFileFormat::automatic;
+    if (const RegistryStatus status = registry::import_reg_file(file, format); !status.ok()) {
+        throw Failure(kExitFailed, status.message);
+    }
     return kExitOk;
 }
 
@@ -447,8 +557,9 @@ const RegCommand kCommands[] = {
          add_json_option(command, options, "Print a JSON array of the names");
      }},
     {"values",
-     "List the values of a key, one a line: the name, a tab, and the value (a text as it is, a "
-     "number in decimal, binary data as hex text, nothing for other types)",
+     "List the values of a key, one a line: the name, a tab, the type (REG_SZ, REG_DWORD, ...), a "
+     "tab, and the data (a text as it is, REG_MULTI_SZ's texts separated by NUL, a number in "
+     "decimal, other data as hex text)",
      Operands::path, run_values, kListStatus,
      [](CLI::App& command, RegOptions& options) {
          command
@@ -459,8 +570,8 @@ const RegCommand kCommands[] = {
              ->check(CLI::Range(-1, 11))
              ->type_name("N");
          add_json_option(command, options,
-                         "Print a JSON array of {\"name\": ..., \"value\": ...}; the value is a "
-                         "string, a number, or null for other types");
+                         "Print a JSON array of {\"name\": ..., \"type\": ..., \"value\": ...}; "
+                         "the value is a string, a number, or an array of strings (REG_MULTI_SZ)");
      }},
     {"get", "Print a value as text, as a 32-bit number in decimal or as binary data in hex text",
      Operands::path_name, run_get,
@@ -484,19 +595,40 @@ const RegCommand kCommands[] = {
          add_json_option(command, options, "Print the value as a JSON string or number");
      }},
     {"export",
-     "Write a key and its subkeys to a new REGEDIT4 file (code-page text, CR LF line ends); on a "
-     "terminal, the key being written is shown on stderr",
+     "Write a key and its subkeys to a new .reg file: by default REGEDIT4 in the system's own "
+     "dialect (code-page text, CR LF line ends; on a terminal, the key being written is shown on "
+     "stderr), with --format windows as the Windows registry editor writes it",
      Operands::path_file, run_export,
      "0 done, 1 the file exists or cannot be written, or the key cannot be exported whole (a "
      "failed or interrupted export removes the file it started), 2 usage error.",
      [](CLI::App& command, RegOptions& options) {
-         command.add_flag("--no-subkeys", options.no_subkeys, "Write the key alone");
+         command.add_flag("--no-subkeys", options.no_subkeys, "Write the key alone (plain only)");
+         command
+             .add_option("--format", options.format,
+                         "plain (default): the system's own REGEDIT4 dialect, three value kinds, "
+                         "no escapes; windows: \"Windows Registry Editor Version 5.00\" in "
+                         "UTF-16LE, every value type, escapes")
+             ->check(CLI::IsMember({"plain", "windows"}))
+             ->type_name("FORMAT");
      }},
-    {"import", "Apply a REGEDIT4 file to the registry, creating keys as values are written",
+    {"import",
+     "Apply a .reg file to the registry: the system's own REGEDIT4 dialect line by line, or a "
+     "file in the Windows registry editor's format (REGEDIT5, or REGEDIT4 with --format windows) "
+     "checked whole and applied all or nothing",
      Operands::file, run_import,
-     "0 done, 1 the file cannot be read, is not a REGEDIT4 file, or was not applied whole (the "
+     "0 done, 1 the file cannot be read, is not a .reg file, or was not applied whole (the "
      "message names the line), 2 usage error.",
-     nullptr},
+     [](CLI::App& command, RegOptions& options) {
+         command
+             .add_option("--format", options.format,
+                         "How to read a REGEDIT4 file: plain (the system's own dialect: a "
+                         "backslash is just a character) or windows (the editor's: \\\\ and \\\" "
+                         "are escapes, typed hex(N): values, [-KEY] and \"name\"=- deletions). By "
+                         "default a file with a byte order mark or the REGEDIT5 header is read as "
+                         "windows, any other as plain")
+             ->check(CLI::IsMember({"plain", "windows"}))
+             ->type_name("FORMAT");
+     }},
 };
 
 }  // namespace
@@ -545,7 +677,7 @@ void add_registry_commands(CLI::App& app, Commands& commands) {
                 ->required();
         }
         if (spec.operands == Operands::file) {
-            command->add_option("FILE", options->file, "The REGEDIT4 file")->required();
+            command->add_option("FILE", options->file, "The .reg file")->required();
         }
         if (spec.add_options != nullptr) spec.add_options(*command, *options);
         commands.push_back({command, [options, run = spec.run, operands = spec.operands] {

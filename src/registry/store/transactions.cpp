@@ -21,14 +21,60 @@
 // (a COMMIT that failed, a failure inside it, or SQLite rolling it back on its own after an
 // error), it is rolled back whole and counted against the batch, whose finish() then says so;
 // later calls begin a new one.
+//
+// A batch that commits only when it finishes (WriteBatch::Commit::at_finish: a whole .reg file
+// applied or nothing) keeps the write transaction of every database it touches until then, so
+// that abandon() can roll all of them back. Such a transaction is not another thread's to end:
+// that thread's call waits until it is committed or rolled back. Which databases are held so is
+// kept here, beside the store's state, under the store's mutex.
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <vector>
 
 #include "registry/store/store.hpp"
 
 namespace syskit::registry::store {
 namespace {
+
+// The write transactions kept for batches that commit when they finish, whichever thread's; a
+// call of another thread on one of their databases waits on `released`. Never destroyed, like
+// the store: calls may come during exit.
+struct Held {
+    std::vector<const Database*> databases;
+    std::condition_variable_any released;
+};
+
+Held& held() {
+    static Held* const kept = new Held;
+    return *kept;
+}
+
+// How many batches of this thread commit only when they finish.
+thread_local int at_finish_batches = 0;
+
+bool is_held(const Database& db) {
+    const std::vector<const Database*>& kept = held().databases;
+    return !kept.empty() && std::find(kept.begin(), kept.end(), &db) != kept.end();
+}
+
+void release(const Database& db) {
+    std::vector<const Database*>& kept = held().databases;
+    const auto it = std::find(kept.begin(), kept.end(), &db);
+    if (it == kept.end()) return;
+    kept.erase(it);
+    held().released.notify_all();
+}
+
+// The databases whose write transactions `me` holds for such batches.
+std::vector<Database*> held_by(const ThreadState& me) {
+    std::vector<Database*> mine;
+    for (const Database* db : held().databases) {
+        if (db->owner == &me) mine.push_back(const_cast<Database*>(db));
+    }
+    return mine;
+}
 
 void step_or_fail(Database& db, const char* sql, const char* what) {
     sqlite3_stmt* statement = db.connection->raw(sql);
@@ -48,6 +94,16 @@ void ended(Database& db) {
     db.owner = nullptr;
     db.data_version.reset();
     ++db.generation;
+    release(db);
+}
+
+// Undoes the open write transaction on purpose (no loss counted): what the connection learnt
+// inside it is gone with it.
+void roll_back(Database& db) {
+    sqlite3_exec(db.connection->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    ended(db);
+    ++db.epoch;
+    ++db.own_changes;
 }
 
 void end_read(Database& db) {
@@ -94,7 +150,8 @@ void end_transaction(Database& db) {
 }
 
 void begin_write(Database& db, ThreadState& me) {
-    if (me.write_database != nullptr && me.write_database != &db) {
+    // A transaction held for a batch that commits when it finishes stays open beside this one.
+    if (me.write_database != nullptr && me.write_database != &db && !is_held(*me.write_database)) {
         commit_write(*me.write_database);
     }
     if (db.transaction == Transaction::read) end_read(db);
@@ -108,11 +165,19 @@ void begin_write(Database& db, ThreadState& me) {
 }  // namespace
 
 void enter(Database& db, ThreadState& me) {
+    // The database stays (the store never drops one but after fork), so `db` holds after waiting.
+    while (db.transaction == Transaction::write && db.owner != &me && is_held(db)) {
+        held().released.wait(the_store().mutex);
+    }
     me.call_database = &db;
     if (db.transaction != Transaction::none && db.owner != &me) end_transaction(db);
     if (me.batch_depth > 0 && db.writable && db.transaction != Transaction::write) {
         begin_write(db, me);
         me.write_database = &db;
+    }
+    if (at_finish_batches > 0 && db.transaction == Transaction::write && db.owner == &me &&
+        !is_held(db)) {
+        held().databases.push_back(&db);
     }
     // A read-only file of an older layout may have been converted by a process that may write
     // it: the call's reads, in the transaction the header is read in, see which form they read.
@@ -166,12 +231,7 @@ WriteScope::WriteScope(Database& db, ThreadState& me) : db_(db) {
 }
 
 WriteScope::~WriteScope() {
-    if (own_ && !done_ && db_.transaction == Transaction::write) {
-        sqlite3_exec(db_.connection->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-        ended(db_);
-        ++db_.epoch;
-        ++db_.own_changes;
-    }
+    if (own_ && !done_ && db_.transaction == Transaction::write) roll_back(db_);
 }
 
 void WriteScope::commit() {
@@ -191,7 +251,7 @@ void WriteScope::commit() {
 void commit_if_due(ThreadState& me) {
     me.call_database = nullptr;
     Database* db = me.write_database;
-    if (db != nullptr &&
+    if (db != nullptr && !is_held(*db) &&
         std::chrono::steady_clock::now() - db->began >= platform::kBatchCommitInterval) {
         commit_write(*db);
     }
@@ -223,6 +283,7 @@ ThreadState& this_thread() {
 }
 
 void ThreadState::reset() {
+    at_finish_batches = 0;
     snapshot_depth = 0;
     batch_depth = 0;
     batch_marks.clear();
@@ -236,7 +297,7 @@ void ThreadState::reset() {
 ThreadState::~ThreadState() {
     // Snapshots and batches end with the scopes that made them, so a thread that ends holds no
     // transaction; unless one was left alive on the heap, which must not outlive the thread.
-    if (write_database == nullptr && snapshot_databases.empty()) return;
+    if (write_database == nullptr && snapshot_databases.empty() && at_finish_batches == 0) return;
     Store& store = the_store();
     const std::lock_guard lock(store.mutex);
     store.for_each_database([this](Database& db) {
@@ -269,14 +330,21 @@ ReadSnapshot::~ReadSnapshot() {
     me.snapshot_databases.clear();
 }
 
-WriteBatch::WriteBatch() {
+WriteBatch::WriteBatch(Commit commit) : at_finish_(commit == Commit::at_finish) {
     ThreadState& me = store::this_thread();
     me.batch_marks.push_back(me.losses);
     ++me.batch_depth;
+    if (at_finish_) ++store::at_finish_batches;
 }
 
 WriteBatch::~WriteBatch() {
-    if (!finished_) finish(nullptr);
+    // A batch that was to commit when it finished and did not get there applies nothing.
+    if (finished_) return;
+    if (at_finish_) {
+        abandon();
+    } else {
+        finish(nullptr);
+    }
 }
 
 bool WriteBatch::finish(Refusal* why) {
@@ -286,9 +354,11 @@ bool WriteBatch::finish(Refusal* why) {
     if (me.batch_depth == 0) return true;  // a child after fork(): the batch was its parent's
     Store& store = store::the_store();
     const std::lock_guard lock(store.mutex);
+    if (at_finish_) --store::at_finish_batches;
     // Committed while the batch still counts as open, so that a failed commit counts against it.
-    if (me.batch_depth == 1 && me.write_database != nullptr) {
-        store::commit_write(*me.write_database);
+    if (me.batch_depth == 1) {
+        for (Database* db : store::held_by(me)) store::commit_write(*db);
+        if (me.write_database != nullptr) store::commit_write(*me.write_database);
     }
     --me.batch_depth;
     const std::uint64_t mark = me.batch_marks.back();
@@ -296,6 +366,23 @@ bool WriteBatch::finish(Refusal* why) {
     if (me.losses == mark) return true;
     if (why != nullptr) *why = me.last_loss;
     return false;
+}
+
+bool WriteBatch::abandon() {
+    if (finished_) return true;
+    finished_ = true;
+    ThreadState& me = store::this_thread();
+    if (me.batch_depth == 0) return true;  // a child after fork(): nothing of it is here
+    Store& store = store::the_store();
+    const std::lock_guard lock(store.mutex);
+    if (at_finish_) --store::at_finish_batches;
+    for (Database* db : store::held_by(me)) store::roll_back(*db);
+    if (me.write_database != nullptr && me.write_database->transaction == Transaction::write) {
+        store::roll_back(*me.write_database);
+    }
+    --me.batch_depth;
+    me.batch_marks.pop_back();
+    return true;
 }
 
 }  // namespace syskit::registry::platform

@@ -127,14 +127,19 @@ Result RegCloseKey(Handle key) {
     return static_cast<Result>(::RegCloseKey(to_hkey(key)));
 }
 
-// The platform registry serves each call on its own, quickly enough: nothing to group.
+// The platform registry serves each call on its own, quickly enough: nothing to group. It has no
+// transactions either: what was written stays written, and abandon() says so.
 ReadSnapshot::ReadSnapshot() = default;
 ReadSnapshot::~ReadSnapshot() = default;
-WriteBatch::WriteBatch() = default;
+WriteBatch::WriteBatch(Commit commit) : at_finish_(commit == Commit::at_finish) {}
 WriteBatch::~WriteBatch() = default;
 bool WriteBatch::finish(Refusal*) {
     finished_ = true;
     return true;
+}
+bool WriteBatch::abandon() {
+    finished_ = true;
+    return false;
 }
 
 }  // namespace syskit::registry::platform
