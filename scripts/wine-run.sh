@@ -2,7 +2,12 @@
 # wine-run.sh DEFAULT_PREFIX PROGRAM [ARGS...] — runs a Windows program under Debian's wine64.
 # The prefix is $SYSKIT_WINEPREFIX when set, else DEFAULT_PREFIX. A new prefix is set up once,
 # under a lock, so tests started in parallel do not race to create it. Wine's own diagnostics are
-# silenced; the program's output and exit status pass through unchanged.
+# silenced; the program's input, output and exit status pass through unchanged.
+#
+# On a loaded machine Wine now and then fails to start a program: it ends at once with a failure
+# status and no output at all. Such a run, and only such a one, is started once more (and noted in
+# $WINEPREFIX/wine-run-retries.log). To tell it from a program that ran, the output is held in
+# files until the program ends.
 set -euo pipefail
 default_prefix=$1
 shift
@@ -23,4 +28,18 @@ if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
     fi
   ) 9>"$WINEPREFIX.lock"
 fi
-exec "$wine" "$@"
+out=$(mktemp)
+err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
+for attempt in 1 2; do
+  started=${EPOCHREALTIME//[!0-9]/}  # microseconds, whatever the locale's decimal point
+  status=0
+  "$wine" "$@" >"$out" 2>"$err" || status=$?
+  ms=$(( (${EPOCHREALTIME//[!0-9]/} - started) / 1000 ))
+  if (( status == 0 || ms >= 500 || attempt == 2 )) || [[ -s $out || -s $err ]]; then break; fi
+  echo "$(date -u '+%F %T') $*: status $status after $ms ms, no output; started again" \
+    >>"$WINEPREFIX/wine-run-retries.log"
+done
+cat "$out" || true
+cat "$err" >&2 || true
+exit "$status"

@@ -92,7 +92,11 @@ SAFEARRAY* convert_array(const VARIANT& value, VARTYPE type, std::size_t index) 
         Variant element;
         Variant converted;
         HRESULT hr = SafeArrayGetElement(source, &i, element.get());
-        if (SUCCEEDED(hr)) hr = VariantChangeType(converted.get(), element.get(), 0, type);
+        // An array of VARIANTs takes each element as it is; VariantChangeType has no such target.
+        if (SUCCEEDED(hr)) {
+            hr = type == VT_VARIANT ? VariantCopy(converted.get(), element.get())
+                                    : VariantChangeType(converted.get(), element.get(), 0, type);
+        }
         if (SUCCEEDED(hr))
             hr = SafeArrayPutElement(target, &i, element_address(*converted.get(), type));
         if (FAILED(hr)) {
@@ -291,7 +295,10 @@ void Call::set_out(std::size_t i, const Variant& value) const {
         } else if (FAILED(VariantCopy(copy.get(), const_cast<VARIANT*>(value.get())))) {
             throw std::bad_alloc();
         }
-        if ((held & VT_ARRAY) != 0 && fixed_size(array_of(*target))) {
+        // A locked array is refused before anything is cleared: the variable keeps it.
+        const SAFEARRAY* old_array = array_of(*target);
+        if ((held & VT_ARRAY) != 0 &&
+            (fixed_size(old_array) || (old_array != nullptr && old_array->cLocks != 0))) {
             throw ArgumentError{DISP_E_ARRAYISLOCKED, i};
         }
         if (FAILED(VariantClear(target))) throw ArgumentError{DISP_E_ARRAYISLOCKED, i};
