@@ -106,6 +106,7 @@ Bytes DecodeStr64(std::string_view s);
 // --- Printable text container ---------------------------------------------------------------
 
 // Encodes a text under two keys into printable text (key1 must not be empty; key2 may be).
+// Both calls raise OutOfMemoryError (7) when memory runs out; the codec stays usable.
 std::string EncodeString(std::string_view Text, std::string_view key1, std::string_view key2);
 
 // Decodes printable text under the same two keys. Returns an empty string and sets LastErrorCode

@@ -8,6 +8,10 @@
 // Memory: the stream is compressed straight into the container's buffer behind room for the
 // longest dummy block, the cipher works in place, and an ASCII text is compressed from the
 // caller's own bytes, so a call holds the text, the container and the printable form at most.
+// Memory running out ends either call with the out-of-memory error (7), as the codec's other
+// errors do; the thread's state stays usable, since every call keys the cipher afresh.
+#include <new>
+
 #include "codec/base64.hpp"
 #include "codec/cipher.hpp"
 #include "codec/huffman.hpp"
@@ -46,9 +50,17 @@ class BusyPointer {
     bool shown_ = true;
 };
 
-}  // namespace
+// Runs a call's body, turning the allocator's failure into the out-of-memory error.
+template <class Body>
+std::string out_of_memory_is_error(Body body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        throw OutOfMemoryError();
+    }
+}
 
-std::string EncodeString(std::string_view Text, std::string_view key1, std::string_view key2) {
+std::string encode_string(std::string_view Text, std::string_view key1, std::string_view key2) {
     auto& state = codec::codec_state();
     BusyPointer busy;
 
@@ -72,7 +84,7 @@ std::string EncodeString(std::string_view Text, std::string_view key1, std::stri
     return printable;
 }
 
-std::string DecodeString(std::string_view Text, std::string_view key1, std::string_view key2) {
+std::string decode_string(std::string_view Text, std::string_view key1, std::string_view key2) {
     auto& state = codec::codec_state();
     BusyPointer busy;
 
@@ -103,6 +115,16 @@ std::string DecodeString(std::string_view Text, std::string_view key1, std::stri
     UpdateStatus(0);
     busy.restore();
     return decoded;
+}
+
+}  // namespace
+
+std::string EncodeString(std::string_view Text, std::string_view key1, std::string_view key2) {
+    return out_of_memory_is_error([&] { return encode_string(Text, key1, key2); });
+}
+
+std::string DecodeString(std::string_view Text, std::string_view key1, std::string_view key2) {
+    return out_of_memory_is_error([&] { return decode_string(Text, key1, key2); });
 }
 
 }  // namespace syskit::ORBEX

@@ -7,8 +7,8 @@
 // flag (bit 21 of the flags register) can be toggled; if it cannot, CPUID is absent and all four
 // outputs become 0. ECX is not set before CPUID, so no sub-leaf is selected.
 //
-// 32-bit x86 runs the routine texts it has always run, byte for byte (standard call: arguments on
-// the stack, the routine removes them). The x86-64 texts are hand-assembled for the System V and
+// 32-bit x86 runs the system's 32-bit routine texts byte for byte (standard call: arguments on the
+// stack, the routine removes them). The x86-64 texts are hand-assembled for the System V and
 // the Windows conventions; their listings stand beside them. Every set is compiled everywhere so
 // tests can check them; a build places the set of its own ABI, and other processors place nothing.
 #pragma once

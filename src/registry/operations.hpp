@@ -1,7 +1,7 @@
 // The operations of clsRegistryAccess, each answering with its value and the status behind it.
 //
-// The public operations answer by value only (0, false, a default, -1), as the registry's rules
-// require. Underneath, each of them is one of the functions here, which returns the value together
+// The public operations answer by value only (0, false, a default, -1): callers see no error
+// codes. Underneath, each of them is one of the functions here, which returns the value together
 // with a RegistryStatus: what the operation met and why, in one line that names the key, value or
 // file. The public operation stores that status in the object (LastStatus) and returns the value.
 // Operations that use other operations (the writers ask KeyExists first, EnumValues reads values
@@ -10,11 +10,13 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "registry/platform.hpp"
+#include "syskit/error.hpp"
 #include "syskit/registry.hpp"
 
 namespace syskit::registry::detail {
@@ -44,6 +46,10 @@ class Operations {
             auto answer = body();
             self_.status_ = std::move(answer.status);
             return std::move(answer.value);
+        } catch (const std::bad_alloc&) {
+            // Memory running out is the out-of-memory error (7), as in the other components.
+            note_raised(OutOfMemoryError());
+            throw OutOfMemoryError();
         } catch (const std::exception& error) {
             note_raised(error);
             throw;

@@ -1,10 +1,10 @@
 // clsRegistryAccess: registry paths, keys, values, enumeration and the hex-text conversions.
 //
-// Every operation makes exactly the registry calls its rules give, with the same subkey paths,
-// access masks, buffer sizes and presets, and reads their results the same way, so the object
-// answers alike over the embedded store and over the real registry: buffers are filled with
-// spaces before a call and read back whole, sizes are preset, and only the results the rules
-// consult decide the answer. Texts cross the registry as code-page bytes.
+// Every operation makes a fixed sequence of registry calls, with fixed subkey paths, access
+// masks, buffer sizes and presets, and reads their results in a fixed way, so the object answers
+// alike over the embedded store and over the real registry: buffers are filled with spaces before
+// a call and read back whole, sizes are preset, and a result an operation does not consult never
+// changes its answer. Texts cross the registry as code-page bytes.
 //
 // Each operation also says why it answered as it did (operations.hpp): the result of the call
 // that decided its answer, with the store's own reason when it gave one. A path without a root
@@ -58,11 +58,15 @@ std::string what(std::string_view verb, const Subject& subject) {
 bool Operations::resolve(std::string_view path) {
     clsRegistryAccess& s = self_;
     if (s.resolved_from_.empty() || path != s.resolved_from_) {
-        s.resolved_from_ = path;
-        std::string rewritten(path);
-        std::string subkey;
-        s.GetKeys(rewritten, subkey, s.resolved_hive_);
-        s.resolved_subkey_ = ansi(subkey);
+        // Resolved into locals and kept only whole: memory running out half-way must not leave a
+        // path remembered with another path's answer.
+        std::string from(path), rewritten(path), subkey;
+        std::int32_t hive = 0;
+        s.GetKeys(rewritten, subkey, hive);
+        std::string resolved = ansi(subkey);
+        s.resolved_subkey_ = std::move(resolved);
+        s.resolved_hive_ = hive;
+        s.resolved_from_ = std::move(from);
     }
     s.hive_ = s.resolved_hive_;
     s.subkey_ = s.resolved_subkey_;

@@ -12,34 +12,18 @@ case_name=$3
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 case_round_trip() {
-    local texts=(
-        ""
-        "plain ASCII"
-        $'lines\r\nwith CR LF\nand LF\n\n'
-        'Grüße, café, 20 € — “quoted” ‰'
-        "$(head -c 30000 /dev/urandom | base64)"
-    )
     local text
-    for text in "${texts[@]}"; do
+    for text in "" $'lines\r\nwith CR LF\nand LF\n\n' 'Grüße, 20 € — “quoted” ‰' \
+        "$(head -c 30000 /dev/urandom | base64)"; do
         printf '%s' "$text" >plain
-        # Files.
         expect 0 '' "$syskit" encode --key1 'first kéy' --key2 second -i plain -o encoded
         check_printable encoded
         expect 0 '' "$syskit" decode --key1 'first kéy' --key2 second -i encoded -o decoded
         cmp plain decoded || fail "file round trip changed '${text:0:40}'"
         # Standard input and output, and "-" naming them.
-        "$syskit" encode --key1=k <plain >encoded
-        check_printable encoded
-        "$syskit" decode --key1 k -i - -o - <encoded >decoded
+        "$syskit" encode --key1=k <plain | "$syskit" decode --key1 k -i - -o - >decoded
         cmp plain decoded || fail "stream round trip changed '${text:0:40}'"
     done
-    rm -f plain encoded decoded stdout stderr
-
-    # With --lossy, characters the code page lacks come back as '?', and invalid UTF-8 is
-    # replaced, not fatal.
-    printf 'A日本\xff' | "$syskit" encode --lossy --key1 k 2>/dev/null | "$syskit" decode --key1 k >decoded
-    [[ $(cat decoded) == 'A???' ]] || fail "unrepresentable characters gave '$(cat decoded)'"
-
     # The printable form may be re-wrapped: decoding skips line breaks and indentation.
     printf 'some text' | "$syskit" encode --key1 k | tr -d '\r\n' | sed 's/^/  /' >joined
     [[ $("$syskit" decode --key1 k -i joined) == 'some text' ]] || fail "joined lines"
@@ -48,24 +32,22 @@ case_round_trip() {
 case_key_files() {
     printf 'the text' >plain
     "$syskit" encode --key1 'sécret' --key2 'two' -i plain -o encoded
+    printf 'two\n' >key2
     local key1_file
-    for key1_file in 'sécret' $'sécret\n' $'sécret\r\n' $'\xEF\xBB\xBFsécret\n'; do
+    for key1_file in 'sécret' $'sécret\r\n' $'\xEF\xBB\xBFsécret\n'; do
         printf '%s' "$key1_file" >key1
-        printf 'two\n' >key2
         expect 0 '' "$syskit" decode --key1-file key1 --key2-file key2 -i encoded -o decoded
         cmp plain decoded || fail "key file '$key1_file'"
     done
     # Only one line break is dropped: the other is part of the key.
-    printf 'sécret\n\n' >key1
-    expect 3 'error 33' "$syskit" decode --key1-file key1 --key2 two -i encoded
-    printf 'sécret\r\r\n' >key1
-    expect 3 'error 33' "$syskit" decode --key1-file key1 --key2 two -i encoded
-    # A key read from standard input, the text from a file.
+    for key1_file in $'sécret\n\n' $'sécret\r\r\n'; do
+        printf '%s' "$key1_file" >key1
+        expect 3 'error 33' "$syskit" decode --key1-file key1 --key2 two -i encoded
+    done
+    # A key read from standard input; encoding with key files as with the keys as arguments.
     printf 'sécret\n' >key1
     expect 0 '' "$syskit" decode --key1-file - --key2 two -i encoded <key1
     [[ $(cat stdout) == 'the text' ]] || fail "key from standard input"
-    # Encoding with key files gives a text the same keys decode as arguments.
-    printf 'two\r\n' >key2
     "$syskit" encode --key1-file key1 --key2-file key2 -i plain -o encoded
     expect 0 '' "$syskit" decode --key1 sécret --key2 two -i encoded -o decoded
     cmp plain decoded || fail "encoding with key files"
@@ -74,18 +56,14 @@ case_key_files() {
 case_binary() {
     # shellcheck disable=SC2059 # the format is the 256 octal escapes
     printf "$(printf '\\%03o' {0..255})" >all_bytes
-    [[ $(od -An -v -tu1 all_bytes | tr -s ' \n' ' ') == " $(echo {0..255}) " ]] ||
-        fail "all_bytes does not hold the 256 byte values in order"
     head -c 300000 /dev/urandom >random_bytes
     : >empty
     local file
     for file in all_bytes random_bytes empty; do
         expect 0 '' "$syskit" encode --binary --key1 k --key2 k2 -i "$file" -o encoded
         check_printable encoded
-        expect 0 '' "$syskit" decode --binary --key1 k --key2 k2 -i encoded -o decoded
+        "$syskit" decode --binary --key1 k --key2 k2 <encoded >decoded
         cmp "$file" decoded || fail "binary round trip of $file"
-        "$syskit" encode --binary --key1 k <"$file" | "$syskit" decode --binary --key1 k >decoded
-        cmp "$file" decoded || fail "binary stream round trip of $file"
     done
     # Bytes stand for their code-page characters, whichever side is binary.
     printf '\xe9\x80\x9d' | "$syskit" encode --binary --key1 k | "$syskit" decode --key1 k >decoded
@@ -101,34 +79,21 @@ case_rejected() {
     expect 0 '' "$syskit" decode --key1 right --key2 two -i printable -o decoded
     cmp plain decoded || fail "the crafted control text does not decode"
     rm decoded
-
     head -n -1 printable >truncated
     awk 'NR == 3 { c = substr($0, 1, 1); $0 = (c == "A" ? "B" : "A") substr($0, 2) } 1' \
         printable >damaged
     cmp -s printable damaged && fail "damaging the text changed nothing"
-    local rejected=(
-        "--key1 wrong --key2 two -i printable"
-        "--key1 right --key2 other -i printable"
-        "--key1 right -i printable"
-        "--key1 right --key2 two -i truncated"
-        "--key1 right --key2 two -i damaged"
-        "--key1 right --key2 two -i /dev/null"
-    )
     local args
-    for args in "${rejected[@]}"; do
-        # shellcheck disable=SC2086 # each row is a list of arguments
-        expect 3 '^syskit decode: text rejected \(error 33\)' "$syskit" decode $args -o output
-        [[ ! -s stdout ]] || fail "'$args' wrote to stdout"
-        check_files damaged plain printable stderr stdout truncated
+    for args in "--key1 wrong --key2 two -i printable" "--key1 right -i printable" \
+        "--key1 right --key2 two -i truncated" "--key1 right --key2 two -i damaged" \
+        "--key1 right --key2 two -i /dev/null"; do
+        # shellcheck disable=SC2086 # a list of arguments
+        expect 3 '^syskit decode: text rejected \(error 33\)' "$syskit" decode $args
         printf 'kept' >output
         # shellcheck disable=SC2086
         expect 3 'error 33' "$syskit" decode $args -o output
         [[ $(cat output) == kept ]] || fail "'$args' changed the existing output file"
         check_files damaged output plain printable stderr stdout truncated
-        rm output
-        # shellcheck disable=SC2086
-        expect 3 'error 33' "$syskit" decode $args
-        [[ ! -s stdout ]] || fail "'$args' wrote to stdout"
     done
 }
 
@@ -136,17 +101,12 @@ case_damaged_stream() {
     printf 'the quick brown fox jumps over the lazy dog. %.0s' {1..40} >plain
     # Guard bytes intact but the stream inside is damaged: the text is turned away or the
     # codec's error is reported, and nothing is written either way.
-    local rows=(
-        "bad-checksum|3|^syskit decode: text damaged \(error 5\)"
-        "cut-stream|4|^syskit decode: error 9: Subscript out of range$"
-        "unknown-stream|4|^syskit decode: error -2147221504: The data either was not compressed with HE3"
-    )
     local row kind status pattern
-    for row in "${rows[@]}"; do
+    for row in "bad-checksum|3|^syskit decode: text damaged \(error 5\)" \
+        "cut-stream|4|^syskit decode: error 9: Subscript out of range$" \
+        "unknown-stream|4|^syskit decode: error -2147221504: The data either was not compressed with HE3"; do
         IFS='|' read -r kind status pattern <<<"$row"
         "$craft" "$kind" key1 key2 <plain >printable
-        expect "$status" "$pattern" "$syskit" decode --key1 key1 --key2 key2 -i printable
-        [[ ! -s stdout ]] || fail "$kind wrote to stdout"
         printf 'kept' >output
         expect "$status" "$pattern" "$syskit" decode --binary --key1 key1 --key2 key2 \
             -i printable -o output
@@ -158,41 +118,24 @@ case_damaged_stream() {
 case_usage() {
     printf 'text' >plain
     : >empty_key
-    printf '\n' >newline_key
     printf 'k' >key
-    printf 'x%.0s' {1..32767} >key2_longest
     printf 'x%.0s' {1..32768} >key2_too_long
-    printf 'é%.0s' {1..32767} >key2_longest_2byte  # 65,534 bytes, but 32,767 characters
+    printf 'é%.0s' {1..32767} >key2_longest  # 65,534 bytes, but 32,767 characters
     local rows=(
         "2|^syskit: .*subcommand.*see 'syskit --help'|"
         "2|^syskit: unknown command 'frobnicate' \(see 'syskit --help'\)$|frobnicate --key1 k"
-        "2|^syskit encode: key1 is missing.*see 'syskit encode --help'|encode -i plain"
         "2|^syskit decode: key1 is missing.*see 'syskit decode --help'|decode --key2 k -i plain"
         "2|^syskit encode: key1 file 'empty_key' holds an empty key|encode --key1-file empty_key -i plain"
-        "2|^syskit decode: key1 file 'newline_key' holds an empty key|decode --key1-file newline_key -i plain"
-        "2|^syskit encode: --key1 excludes --key1-file|encode --key1 k --key1-file key -i plain"
         "2|^syskit decode: --key2 excludes --key2-file|decode --key1 k --key2 k --key2-file key -i plain"
         "2|^syskit encode: key2 has 32768 characters; at most 32767|encode --key1 k --key2-file key2_too_long -i plain"
         "2|^syskit encode: standard input can be read only once|encode --key1-file -"
         "2|^syskit decode: key1 file '/dev/zero' is larger than 1 MiB|decode --key1-file /dev/zero -i plain"
         "2|^syskit encode: .*not expected.*--frobnicate|encode --key1 k --frobnicate -i plain"
-        "2|^syskit decode: --input|decode --key1 k --input"
         "0||encode --key1 k --key2-file key2_longest -i plain"
-        "0||encode --key1 k --key2-file key2_longest_2byte -i plain"
-        "0||--help"
-        "0||encode --help"
-        "0||decode --help"
-        "0||--version"
     )
-    local row status pattern args
-    for row in "${rows[@]}"; do
-        IFS='|' read -r status pattern args <<<"$row"
-        # shellcheck disable=SC2086 # each row is a list of arguments
-        expect "$status" "$pattern" "$syskit" $args </dev/null
-    done
+    expect_rows rows
     expect 2 "^syskit encode: key1 must not be empty \(see 'syskit encode --help'\)$" \
         "$syskit" encode --key1 '' -i plain
-    expect 2 "^syskit decode: key1 must not be empty" "$syskit" decode --key1 '' --key2 k -i plain
     # Help and version go to stdout.
     expect 0 '' "$syskit" decode --help
     grep -q -- '--key1-file' stdout || fail "decode --help lists no --key1-file"
@@ -205,32 +148,19 @@ case_io_errors() {
     printf 'kept' >existing
     mkdir a_directory
     local rows=(
-        "^syskit encode: cannot read 'missing': No such file or directory$|encode --key1 k -i missing"
-        "^syskit decode: cannot read 'a_directory': Is a directory$|decode --key1 k -i a_directory"
-        "^syskit encode: cannot read 'missing': No such file or directory$|encode --key1-file missing -i plain"
-        "^syskit encode: cannot write 'no_such_dir/out': No such file or directory$|encode --key1 k -i plain -o no_such_dir/out"
-        "^syskit encode: cannot write 'a_directory': Is a directory$|encode --key1 k -i plain -o a_directory"
+        "1|^syskit encode: cannot read 'missing': No such file or directory$|encode --key1 k -i missing"
+        "1|^syskit decode: cannot read 'a_directory': Is a directory$|decode --key1 k -i a_directory"
+        "1|^syskit encode: cannot read 'missing': No such file or directory$|encode --key1-file missing -i plain"
+        "1|^syskit encode: cannot write 'no_such_dir/out': No such file or directory$|encode --key1 k -i plain -o no_such_dir/out"
+        "1|^syskit encode: cannot write 'a_directory': Is a directory$|encode --key1 k -i plain -o a_directory"
+        "1|^syskit encode: cannot write '/dev/full': No space left on device$|encode --key1 k -i plain -o /dev/full"
     )
-    local row pattern args
-    for row in "${rows[@]}"; do
-        IFS='|' read -r pattern args <<<"$row"
-        # shellcheck disable=SC2086 # each row is a list of arguments
-        expect 1 "$pattern" "$syskit" $args
-    done
-    [[ -z $(ls -A a_directory) ]] || fail "something was left in a_directory"
-
-    # A full device, behind standard output or named as the output. A device is written in
-    # place, never replaced.
+    expect_rows rows
+    [[ -z $(ls -A a_directory) && -c /dev/full ]] || fail "a_directory or /dev/full changed"
     local status=0
     "$syskit" encode --key1 k -i plain >/dev/full 2>stderr || status=$?
-    if [[ $status != 1 ]] || ! grep -q '^syskit encode: cannot write standard output: No space' stderr
-    then
+    [[ $status == 1 ]] && grep -q '^syskit encode: cannot write standard output: No space' stderr ||
         fail "writing to a full standard output: $status, $(cat stderr)"
-    fi
-    expect 1 "^syskit encode: cannot write '/dev/full': No space left on device$" \
-        "$syskit" encode --key1 k -i plain -o /dev/full
-    [[ -c /dev/full ]] || fail "/dev/full was replaced"
-
     # A write that fails half-way (file size limit of 1 KiB): the existing file stays as it was,
     # and the temporary file is gone.
     head -c 20000 /dev/urandom | base64 >large
@@ -247,33 +177,29 @@ case_io_errors() {
 # under 1251, and nothing the page cannot hold is lost without being asked for.
 case_code_pages() {
     printf 'привет, мир' >russian
-    local made_elsewhere keys=(--key1 ключ --key2 второй)
-    made_elsewhere="$(dirname "${BASH_SOURCE[0]}")/data/cyrillic-1251.enc"
-    expect 0 '' "$syskit" decode --code-page 1251 "${keys[@]}" -i "$made_elsewhere"
+    local keys=(--key1 ключ --key2 второй)
+    expect 0 '' "$syskit" decode --code-page 1251 "${keys[@]}" \
+        -i "$(dirname "${BASH_SOURCE[0]}")/data/cyrillic-1251.enc"
     cmp -s russian stdout || fail "the 1251 text decoded as '$(cat stdout)'"
     SYSKIT_CODE_PAGE=1251 expect 0 '' "$syskit" encode "${keys[@]}" -i russian -o encoded
     expect 0 '' "$syskit" decode --code-page 1251 "${keys[@]}" -i encoded -o decoded
     cmp -s russian decoded || fail "the round trip under 1251"
     local rows=(
-        "key1 holds 'п' \(U\+043F\) at character 1, which code page 1252 cannot hold \(6 such|encode --key1 пароль -i russian"
-        "key2 holds '日' \(U\+65E5\) at character 2|decode --key1 k --key2 a日 -i encoded"
-        "the text holds 'п' \(U\+043F\) at character 1, which code page 1252 cannot hold \(9 such|encode --key1 k -i russian"
-        "key1 holds '😀' \(U\+1F600\)|encode --code-page 1251 --key1 x😀 -i russian"
-        "--code-page '932': not a code page|encode --code-page 932 --key1 k -i russian"
+        "2|^syskit encode: key1 holds 'п' \(U\+043F\) at character 1, which code page 1252 cannot hold \(6 such|encode --key1 пароль -i russian"
+        "2|^syskit decode: key2 holds '日' \(U\+65E5\) at character 2|decode --key1 k --key2 a日 -i encoded"
+        "2|^syskit encode: the text holds 'п' \(U\+043F\) at character 1, which code page 1252 cannot hold \(9 such|encode --key1 k -i russian"
+        "2|^syskit encode: key1 holds '😀' \(U\+1F600\)|encode --code-page 1251 --key1 x😀 -i russian"
+        "2|^syskit encode: --code-page '932': not a code page|encode --code-page 932 --key1 k -i russian"
     )
-    local row pattern args
-    for row in "${rows[@]}"; do
-        IFS='|' read -r pattern args <<<"$row"
-        # shellcheck disable=SC2086 # each row is a list of arguments
-        expect 2 "^syskit (en|de)code: $pattern" "$syskit" $args
-    done
+    expect_rows rows
     SYSKIT_CODE_PAGE=1 expect 2 "SYSKIT_CODE_PAGE '1'" "$syskit" encode --key1 k -i russian
-    # Asked for, the loss is made and counted.
+    # Asked for, the loss is made and counted; invalid UTF-8 is replaced, not fatal.
+    printf '\xff' >>russian
     "$syskit" encode --lossy --key1 k -i russian -o lossy 2>stderr
-    grep -q "warning: 9 characters that code page 1252 cannot hold are encoded as '?'" stderr ||
+    grep -q "warning: 10 characters that code page 1252 cannot hold are encoded as '?'" stderr ||
         fail "--lossy said '$(cat stderr)'"
     expect 0 '' "$syskit" decode --key1 k -i lossy
-    [[ $(cat stdout) == '??????, ???' ]] || fail "--lossy encoded '$(cat stdout)'"
+    [[ $(cat stdout) == '??????, ????' ]] || fail "--lossy encoded '$(cat stdout)'"
 }
 
 case_permissions() {
@@ -312,8 +238,8 @@ case_output_file() {
     local text
     for text in first second; do
         printf '%s' "$text" | "$syskit" encode --key1 k -o link
-        [[ -L link ]] || fail "the link was replaced"
-        [[ $("$syskit" decode --key1 k -i real/target) == "$text" ]] || fail "output through a link"
+        [[ -L link && $("$syskit" decode --key1 k -i real/target) == "$text" ]] ||
+            fail "output through a link"
     done
     # Input and output may be the same file: the input is read before anything is replaced.
     cp plain same
@@ -371,19 +297,15 @@ case_progress() {
     head -c 800000 /dev/urandom | base64 >text
     head -c $((1 << 20)) text >large
     head -c $(((1 << 20) - 1)) text >small
-    local rows=("encode|large|encoded" "decode|encoded|decoded")
     local row command input output
-    for row in "${rows[@]}"; do
+    for row in "encode|large|encoded" "decode|encoded|decoded"; do
         IFS='|' read -r command input output <<<"$row"
-        local run="'$syskit' $command --binary --key1 k -i $input -o $output"
-        # On a terminal, a bar for an input of 1 MiB or more ...
-        script -qec "$run" /dev/null >terminal
+        # On a terminal, a bar for an input of 1 MiB or more that never moves back and is erased
+        # at the end.
+        script -qec "'$syskit' $command --binary --key1 k -i $input -o $output" /dev/null >terminal
         grep -aEq "syskit $command \[[#.]+\] +[0-9]+%" terminal ||
             fail "$command: no bar: $(cat -v terminal)"
-        # ... that never moves back ...
-        grep -aoE '[0-9]+%' terminal | tr -d % | sort -nc ||
-            fail "$command: the bar moved back: $(grep -aoE '[0-9]+%' terminal | tr '\n' ' ')"
-        # ... and is erased at the end.
+        grep -aoE '[0-9]+%' terminal | tr -d % | sort -nc || fail "$command: the bar moved back"
         [[ $(tail -c 1 terminal) == $'\r' ]] || fail "$command: the bar was not erased"
         # No bar when stderr is a file.
         expect 0 '' "$syskit" "$command" --binary --key1 k -i "$input" -o "$output"

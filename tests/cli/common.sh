@@ -57,6 +57,18 @@ expect() {
     fi
 }
 
+# expect_rows ARRAY: runs `expect STATUS PATTERN "$syskit" ARGUMENTS... </dev/null` for each row
+# "STATUS|PATTERN|ARGUMENTS" of the array named ARRAY; ARGUMENTS are split at spaces.
+expect_rows() {
+    local -n rows_=$1
+    local row status pattern args
+    for row in "${rows_[@]}"; do
+        IFS='|' read -r status pattern args <<<"$row"
+        # shellcheck disable=SC2086 # each row is a list of arguments
+        expect "$status" "$pattern" "$syskit" $args </dev/null
+    done
+}
+
 # The directory holds exactly the named files: nothing half-written or temporary is left.
 check_files() {
     local listing

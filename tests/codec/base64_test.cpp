@@ -1,7 +1,5 @@
 // Base64: the standard vectors, line breaking, the lenient reader, the line counter's overflow,
 // and the real codec against the reference model on random data.
-#include <cstring>
-
 #include <gtest/gtest.h>
 
 #include "support.hpp"
@@ -17,55 +15,36 @@ Bytes bytes_of(std::string_view s) {
 }
 
 TEST(Base64, StandardVectors) {
-    const std::pair<const char*, const char*> vectors[] = {{"", ""},
-                                                           {"f", "Zg=="},
-                                                           {"fo", "Zm8="},
-                                                           {"foo", "Zm9v"},
-                                                           {"foob", "Zm9vYg=="},
-                                                           {"fooba", "Zm9vYmE="},
-                                                           {"foobar", "Zm9vYmFy"}};
+    const std::pair<const char*, const char*> vectors[] = {
+        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foobar", "Zm9vYmFy"}};
     for (const auto& [plain, encoded] : vectors) {
         EXPECT_EQ(EncodeStr64(bytes_of(plain), 60), encoded);
-        EXPECT_EQ(DecodeStr64(encoded), bytes_of(strlen(encoded) < 4 ? "" : plain));
+        EXPECT_EQ(DecodeStr64(encoded),
+                  bytes_of(std::string_view(encoded).size() < 4 ? "" : plain));
     }
 }
 
-struct Lines {
-    std::int16_t line_length;
-    std::size_t bytes;
-    std::vector<std::size_t> line_sizes;  // characters per line, CR LF excluded
-    bool ends_with_break;
-    friend void PrintTo(const Lines& v, std::ostream* os) {
-        *os << "line length " << v.line_length << ", " << v.bytes << " bytes";
+// Lines break after the line length rounded up to whole groups; a length below 10 counts as 10.
+TEST(Base64, LineBreaks) {
+    const std::tuple<std::int16_t, std::size_t, const char*> cases[] = {
+        {60, 45, "60\n"}, {60, 46, "60\n4"}, {60, 44, "60"}, {0, 18, "12\n12\n"},
+        {4, 10, "12\n4"}, {9, 9, "12\n"},    {-5, 8, "12"},  {61, 96, "64\n64\n"}};
+    for (const auto& [line_length, size, shape] : cases) {
+        const std::string text = EncodeStr64(Bytes(size, 0xA7), line_length);
+        std::string lines;  // the length of each line, "\n" for each CR LF
+        std::size_t start = 0;
+        for (std::size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2)
+            lines += std::to_string(at - start) + "\n";
+        if (start < text.size()) lines += std::to_string(text.size() - start);
+        EXPECT_EQ(lines, shape) << line_length << ", " << size;
+        EXPECT_EQ(text, reference::encode_base64(Bytes(size, 0xA7), line_length));
     }
-};
-
-class Base64Lines : public testing::TestWithParam<Lines> {};
-
-TEST_P(Base64Lines, BreakAfterTheLineLengthRoundedUpToGroups) {
-    const auto& [line_length, size, line_sizes, ends_with_break] = GetParam();
-    const std::string text = EncodeStr64(Bytes(size, 0xA7), line_length);
-    std::vector<std::size_t> sizes;
-    std::size_t start = 0;
-    for (std::size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2) {
-        sizes.push_back(at - start);
-    }
-    if (start < text.size()) sizes.push_back(text.size() - start);
-    EXPECT_EQ(sizes, line_sizes);
-    EXPECT_EQ(text.ends_with("\r\n"), ends_with_break);
-    EXPECT_EQ(text, reference::encode_base64(Bytes(size, 0xA7), line_length));
 }
-
-INSTANTIATE_TEST_SUITE_P(Breaks, Base64Lines,
-                         testing::Values(Lines{60, 45, {60}, true}, Lines{60, 46, {60, 4}, false},
-                                         Lines{60, 44, {60}, false}, Lines{0, 18, {12, 12}, true},
-                                         Lines{4, 10, {12, 4}, false}, Lines{9, 9, {12}, true},
-                                         Lines{-5, 8, {12}, false}, Lines{61, 96, {64, 64}, true}));
 
 TEST(Base64, LineCounterOverflowsOnlyPast32767) {
     const Bytes just_fits(3 * 8191, 1), too_many(3 * 8192, 1);
-    EXPECT_NO_THROW(EncodeStr64(too_many, 32764));
-    EXPECT_NO_THROW(EncodeStr64(just_fits, 32767));
+    EXPECT_EQ(EncodeStr64(too_many, 32764).size(), 4 * 8192u + 2);
+    EXPECT_EQ(EncodeStr64(just_fits, 32767).size(), 4 * 8191u);
     EXPECT_THROW(EncodeStr64(too_many, 32765), syskit::OverflowError);
     EXPECT_THROW(EncodeStr64(too_many, 32767), syskit::OverflowError);
 }
@@ -73,18 +52,11 @@ TEST(Base64, LineCounterOverflowsOnlyPast32767) {
 TEST(Base64, ReaderIsLenient) {
     const Bytes data = bytes_of("lenient reading of base64 text, with padding!");
     const std::string text = EncodeStr64(data, 20);
-    std::string spaced;
+    std::string spaced, joined;
     for (char c : text) (spaced += c) += (c == 'A' ? "\t" : " ");
-    std::string joined;
-    for (char c : text) {
-        if (c != '\r' && c != '\n') joined += c;
-    }
-    EXPECT_EQ(DecodeStr64(text), data);
+    for (char c : text) joined += c == '\r' || c == '\n' ? "" : std::string(1, c);
     EXPECT_EQ(DecodeStr64(spaced), data);
-    EXPECT_EQ(DecodeStr64(joined), data);
     EXPECT_EQ(DecodeStr64("é€" + joined + "ü"), data);  // characters beyond ASCII are skipped
-
-    EXPECT_EQ(DecodeStr64("QUJD"), bytes_of("ABC"));
     EXPECT_EQ(DecodeStr64("QUJ"), Bytes{});
     EXPECT_EQ(DecodeStr64("QUJDRA"), bytes_of("ABC"));  // incomplete last group dropped
     EXPECT_EQ(DecodeStr64("===="), Bytes{0});
@@ -102,7 +74,6 @@ TEST(Base64, RandomDataAgainstTheModel) {
         const std::string text = EncodeStr64(data, line_length);
         ASSERT_EQ(text, reference::encode_base64(data, line_length));
         ASSERT_EQ(DecodeStr64(text), data);
-
         std::string noise(rng() % 300, ' ');
         for (auto& c : noise) c = alphabet[rng() % (sizeof alphabet - 1)];
         ASSERT_EQ(DecodeStr64(noise), reference::decode_base64(noise)) << noise;

@@ -9,37 +9,22 @@ namespace {
 
 using namespace syskit::ORBEX;
 
-class ArrayCoderProgress : public testing::TestWithParam<std::size_t> {};
-
-TEST_P(ArrayCoderProgress, SameReportsAsTheModel) {
-    const std::size_t size = GetParam();
-    for (std::int16_t start : {std::int16_t(0), std::int16_t(56), std::int16_t(100)}) {
-        for (bool encode : {true, false}) {
-            reference::Codec model;
-            model.last_progress = start;
-            Bytes a(size, 0x33);
-            encode ? model.encode_array(a) : model.decode_array(a);
-
-            LastProgress() = start;
-            Recorder r;
-            Bytes b(size, 0x33);
-            encode ? EncodeByteArray(b) : DecodeByteArray(b);
-            ASSERT_EQ(r.events, model.events) << size << (encode ? " encode" : " decode");
-            ASSERT_EQ(LastProgress(), model.last_progress);
+TEST(ArrayCoderProgress, SameReportsAsTheModel) {
+    for (const std::size_t size : {0, 1, 2, 4999, 5000, 5001, 5002, 10001, 123'457}) {
+        for (std::int16_t start : {std::int16_t(0), std::int16_t(56), std::int16_t(100)}) {
+            for (bool encode : {true, false}) {
+                reference::Codec model;
+                model.last_progress = start;
+                Bytes a(size, 0x33);
+                encode ? model.encode_array(a) : model.decode_array(a);
+                LastProgress() = start;
+                Recorder r;
+                encode ? EncodeByteArray(a) : DecodeByteArray(a);
+                ASSERT_EQ(r.events, model.events) << size << (encode ? " encode" : " decode");
+                ASSERT_EQ(LastProgress(), model.last_progress);
+            }
         }
     }
-}
-
-INSTANTIATE_TEST_SUITE_P(Sizes, ArrayCoderProgress,
-                         testing::Values(0, 1, 2, 4999, 5000, 5001, 5002, 10001, 123'457));
-
-TEST(ArrayCoderProgress, OneElementReportsItsFirstFigure) {
-    LastProgress() = 7;
-    Recorder r;
-    Bytes one = {1};
-    EncodeByteArray(one);
-    DecodeByteArray(one);
-    EXPECT_EQ(r.events, (Events{{true, 0}, {false, 56}, {true, 0}, {false, 0}}));
 }
 
 // A whole EncodeString is the compressor's reports, the cipher's over the container, then 0;
@@ -57,13 +42,11 @@ TEST(ContainerProgress, WholeCallsMatchTheModelStages) {
             printable = EncodeString(text, "key", "");
             encode_events = r.events;
         }
-        const std::size_t container_size = DecodeStr64(printable).size();
-
         reference::Codec model;
         model.last_progress = start;
         Bytes stream = plain;
         model.huff_encode(stream, std::int32_t(stream.size()));
-        Bytes container(container_size);
+        Bytes container(DecodeStr64(printable).size());
         model.encode_array(container);
         model.events.push_back({false, 0});
         EXPECT_EQ(encode_events, model.events);

@@ -1,6 +1,7 @@
 #include "reference.hpp"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "syskit/error.hpp"
@@ -79,24 +80,23 @@ std::uint8_t Codec::decode_byte(std::uint8_t c) {
     return c ^ k;
 }
 
+// The array coders: one byte at a time, a yield and a report every 5000 bytes.
 void Codec::encode_array(Bytes& a) {
-    const double last = double(a.size()) - 1;
     for (std::size_t x = 0; x < a.size(); ++x) {
         a[x] = encode_byte(a[x]);
         if (x % 5000 == 0) {
             events.push_back({true, 0});
-            report((x == 0 ? 0.0 : double(x) / last) * 44 + 3 + 3 + 50);
+            report((x == 0 ? 0.0 : double(x) / (double(a.size()) - 1)) * 44 + 3 + 3 + 50);
         }
     }
 }
 
 void Codec::decode_array(Bytes& a) {
-    const double last = double(a.size()) - 1;
     for (std::size_t x = 0; x < a.size(); ++x) {
         a[x] = decode_byte(a[x]);
         if (x % 5000 == 0) {
             events.push_back({true, 0});
-            report((x == 0 ? 0.0 : double(x) / last) * 50);
+            report((x == 0 ? 0.0 : double(x) / (double(a.size()) - 1)) * 50);
         }
     }
 }
@@ -121,20 +121,16 @@ using BitSequence = std::vector<std::uint8_t>;  // one element per bit
 
 void create_bit_sequences(Tree& tree, int index, const BitSequence& path,
                           std::vector<BitSequence>& codes) {
-    Node& node = tree.at(index);
+    const Node& node = tree.at(index);
     if (node.value > -1) {
         codes[std::size_t(node.value)] = path;
         return;
     }
-    if (node.left > -1) {
+    for (const auto& [child, bit] : {std::pair{node.left, 0}, std::pair{node.right, 1}}) {
+        if (child < 0) continue;
         BitSequence next = path;
-        next.push_back(0);
-        create_bit_sequences(tree, node.left, next, codes);
-    }
-    if (node.right > -1) {
-        BitSequence next = path;
-        next.push_back(1);
-        create_bit_sequences(tree, node.right, next, codes);
+        next.push_back(std::uint8_t(bit));
+        create_bit_sequences(tree, child, next, codes);
     }
 }
 
@@ -144,12 +140,8 @@ struct BitPacker {
     std::uint8_t current = 0;
     int position = 0;
     void put(std::uint8_t bit) {
-        if (bit) current = std::uint8_t(current | (1 << position));
-        if (++position == 8) {
-            out.push_back(current);
-            current = 0;
-            position = 0;
-        }
+        current = std::uint8_t(current | bit << position);
+        if (++position == 8) finish();
     }
     void finish() {
         if (position > 0) out.push_back(current);
@@ -371,8 +363,11 @@ void Codec::huff_decode(Bytes& buffer, std::int32_t n) {
     buffer = result;
 }
 
+// The Base64 alphabet, and "=" as value 64.
+const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
+
 std::string encode_base64(const Bytes& s, std::int16_t line_length) {
-    static const char table[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const char* table = kBase64;
     if (line_length < 10) line_length = 10;
     std::string out;
     std::int16_t counter = 0;
@@ -397,21 +392,16 @@ std::string encode_base64(const Bytes& s, std::int16_t line_length) {
 }
 
 Bytes decode_base64(const std::string& s) {
-    auto value = [](unsigned char c) -> int {
-        if (c >= 'A' && c <= 'Z') return c - 'A';
-        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-        if (c >= '0' && c <= '9') return c - '0' + 52;
-        if (c == '+') return 62;
-        if (c == '/') return 63;
-        if (c == '=') return 64;
-        return -1;
+    auto value = [](char c) -> int {
+        const char* at = c == '\0' ? nullptr : std::strchr(kBase64, c);
+        return at == nullptr ? -1 : int(at - kBase64);
     };
     if (syskit::text::char_count(s) < 4) return {};
     Bytes out(s.size() / 4 * 3);
     std::size_t w = 0;
     int group[4];
     int filled = 0;
-    for (unsigned char c : s) {
+    for (char c : s) {
         const int v = value(c);
         if (v < 0) continue;
         group[filled++] = v;

@@ -21,29 +21,24 @@ using reference::Events;
 using syskit::Bytes;
 
 // Records the calling thread's yields, progress calls and busy pointer changes while alive.
-class Recorder {
-  public:
-    Recorder()
-        : hooks_(
-              [this] {
-                  events.push_back({true, 0});
-              },
-              [this](float p) {
-                  events.push_back({false, p});
-              },
-              [this](syskit::host::Pointer p) { pointers.push_back(int(p)); }) {}
+struct Recorder {
     Events events;
     std::vector<int> pointers;
-
-  private:
-    syskit::host::ScopedHooks hooks_;
+    syskit::host::ScopedHooks hooks{
+        [this] {
+            events.push_back({true, 0});
+        },
+        [this](float p) {
+            events.push_back({false, p});
+        },
+        [this](syskit::host::Pointer p) { pointers.push_back(int(p)); }};
 };
 
+// Bytes from hex text, pairs separated by spaces: "48 45 33 0D".
 inline Bytes hex(const std::string& text) {
     Bytes out;
     std::istringstream in(text);
-    unsigned value;
-    while (in >> std::hex >> value) out.push_back(std::uint8_t(value));
+    for (unsigned value; in >> std::hex >> value;) out.push_back(std::uint8_t(value));
     return out;
 }
 
@@ -58,33 +53,27 @@ inline Bytes random_bytes(std::mt19937& rng, std::size_t n, unsigned alphabet = 
 inline Bytes fibonacci_bytes(int symbols, std::mt19937& rng) {
     Bytes out;
     std::uint64_t a = 1, b = 1;
-    for (int v = 0; v < symbols; ++v) {
-        out.insert(out.end(), static_cast<std::size_t>(a), std::uint8_t(v));
-        const std::uint64_t next = a + b;
-        a = b;
-        b = next;
-    }
+    for (int v = 0; v < symbols; ++v, b += a, a = b - a)
+        out.insert(out.end(), std::size_t(a), std::uint8_t(v));
     std::shuffle(out.begin(), out.end(), rng);
     return out;
 }
 
-// What an operation did: its result or the number of the error it raised, the host events, and
-// LastErrorCode afterwards.
+// What a Huffman operation did: its result or the number of the error it raised, the host
+// events, and LastErrorCode afterwards.
 struct Outcome {
     Bytes result;
     std::int32_t error = 0;
     Events events;
     std::int16_t last_error_code = 0;
     bool operator==(const Outcome&) const = default;
+    friend std::ostream& operator<<(std::ostream& os, const Outcome& o) {
+        os << "{error " << o.error << ", " << o.result.size() << " bytes, last error "
+           << o.last_error_code << ", events:";
+        for (const auto& e : o.events) os << (e.is_yield ? " y" : " p") << e.percent;
+        return os << "}";
+    }
 };
-
-inline std::ostream& operator<<(std::ostream& os, const Outcome& o) {
-    os << "{error " << o.error << ", " << o.result.size() << " bytes, last error "
-       << o.last_error_code << ", events:";
-    for (const auto& e : o.events)
-        os << (e.is_yield ? " y" : " p") << (e.is_yield ? "" : std::to_string(int(e.percent)));
-    return os << "}";
-}
 
 // Runs a Huffman operation on the real codec, starting from the given LastProgress.
 inline Outcome run_codec(void (*op)(Bytes&, std::int32_t), Bytes buffer, std::int32_t byte_len,

@@ -17,10 +17,9 @@ TEST(Threads, CodeAtOnceWithoutInterfering) {
         bool ok = true;
         std::int16_t last_error = -1;
         std::size_t progress_calls = 0;
-    };
-    Worker workers[2] = {{std::string(150'000, 'a') + "b", "alpha"},
-                         {"short text with ü and €", "beta"}};
-    auto run = [](Worker& w) {
+    } workers[2] = {{std::string(150'000, 'a') + "b", "alpha"},
+                    {"short text with ü and €", "beta"}};
+    const auto run = [](Worker& w) {
         Recorder recorder;
         for (int i = 0; i < 20; ++i) {
             const std::string printable = EncodeString(w.text, w.key, "");
@@ -31,12 +30,10 @@ TEST(Threads, CodeAtOnceWithoutInterfering) {
         w.last_error = LastErrorCode();
         w.progress_calls = recorder.events.size();
     };
-    std::thread a(run, std::ref(workers[0]));
-    std::thread b(run, std::ref(workers[1]));
+    std::thread a(run, std::ref(workers[0])), b(run, std::ref(workers[1]));
     a.join();
     b.join();
-    EXPECT_TRUE(workers[0].ok);
-    EXPECT_TRUE(workers[1].ok);
+    EXPECT_TRUE(workers[0].ok && workers[1].ok);
     EXPECT_EQ(workers[0].last_error, 0);
     EXPECT_EQ(workers[1].last_error, kTextRejected);
     EXPECT_GT(workers[0].progress_calls, workers[1].progress_calls);

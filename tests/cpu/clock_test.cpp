@@ -1,5 +1,6 @@
-// Clock measurement: sane readings without timing assertions, and the currency arithmetic's
-// failures with what each leaves behind.
+// Clock measurement: sane readings without timing assertions (coarse counters, as under Wine or
+// qemu, may give equal readings), and the currency arithmetic's failures with what each leaves
+// behind.
 #include <gtest/gtest.h>
 
 #include "support.hpp"
@@ -29,18 +30,15 @@ using syskit::Currency;
 TEST(Bench, MeasuresForwardFromOneStart) {
     cCpuInfo info;
     info.BenchStart();
-    double first_seconds = -1;
-    Currency first_cycles;
+    double first_seconds = -1, seconds = -1;
+    Currency first_cycles, cycles;
     info.BenchStop(first_seconds, first_cycles);
     EXPECT_GE(first_seconds, 0.0);
-    EXPECT_GT(first_cycles.raw(), 0);
+    EXPECT_GE(first_cycles.raw(), 0);
     EXPECT_EQ(first_cycles.raw() % Currency::kScale, 0);  // a whole number of ticks
-
-    double seconds = -1;
-    Currency cycles;
     info.BenchStop(seconds, cycles);
-    EXPECT_GT(seconds, first_seconds);
-    EXPECT_GT(cycles, first_cycles);
+    EXPECT_GE(seconds, first_seconds);
+    EXPECT_GE(cycles, first_cycles);
 }
 
 TEST(Bench, WithoutStartMeasuresFromZero) {
@@ -66,24 +64,17 @@ TEST(Bench, TickDifferenceBeyondTheCurrencyRangeOverflows) {
     EXPECT_THROW(info.BenchStop(seconds, cycles), syskit::OverflowError);
     EXPECT_GE(seconds, 0.0);  // stored before the multiplication failed
     EXPECT_EQ(cycles.raw(), 5);
-
     CpuInfoTestAccess::set_start_cycles(info, INT64_MIN);  // the subtraction itself overflows
     EXPECT_THROW(info.BenchStop(seconds, cycles), syskit::OverflowError);
 }
 
-TEST(Bench, ZeroFrequencyIsADivisionByZero) {
+TEST(Bench, ZeroFrequencyIsADivisionByZeroThatChangesNothing) {
     cCpuInfo info;
     CpuInfoTestAccess::set_frequency(info, 0);
     info.BenchStart();
     double seconds = 42;
     Currency cycles = Currency::from_raw(5);
-    try {
-        info.BenchStop(seconds, cycles);
-        FAIL() << "no error";
-    } catch (const syskit::Error& error) {
-        EXPECT_EQ(error.number(), 11);
-        EXPECT_EQ(error.description(), "Division by zero");
-    }
+    EXPECT_THROW(info.BenchStop(seconds, cycles), syskit::DivisionByZeroError);
     EXPECT_EQ(seconds, 42);
     EXPECT_EQ(cycles.raw(), 5);
 }
@@ -91,12 +82,10 @@ TEST(Bench, ZeroFrequencyIsADivisionByZero) {
 TEST(CurrencyArithmetic, IsExactAndChecked) {
     constexpr std::int64_t kLargest = 922'337'203'685'477;  // ticks that still fit after × 10 000
     EXPECT_EQ((Currency::from_raw(kLargest) * Currency::kScale).raw(), kLargest * 10000);
-    EXPECT_THROW((void)(Currency::from_raw(kLargest + 1) * Currency::kScale),
-                 syskit::OverflowError);
-    EXPECT_THROW((void)(Currency::from_raw(-kLargest - 1) * Currency::kScale),
-                 syskit::OverflowError);
-    EXPECT_EQ((Currency::from_raw(-kLargest) * Currency::kScale).raw(),
-              -kLargest * 10000);
+    EXPECT_EQ((Currency::from_raw(-kLargest) * Currency::kScale).raw(), -kLargest * 10000);
+    for (const std::int64_t beyond : {kLargest + 1, -kLargest - 1}) {
+        EXPECT_THROW((void)(Currency::from_raw(beyond) * Currency::kScale), syskit::OverflowError);
+    }
     EXPECT_THROW((void)(Currency::from_raw(INT64_MAX) - Currency::from_raw(-1)),
                  syskit::OverflowError);
     EXPECT_EQ(Currency::from_raw(12345).to_double(), 1.2345);

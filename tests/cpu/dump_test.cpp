@@ -1,10 +1,9 @@
-// Captured register dumps: every line shape field dumps hold, processor separators, malformed
+// Captured register dumps: the line shapes field dumps hold, processor separators, malformed
 // register lines (file, line and what was unexpected), lines that are skipped, dumps without
 // leaf 0, the sub-leaf rules, leaf 2's further answers (which CacheDescriptors uses instead of
 // asking this processor), and the round trip through both writers.
 #include <algorithm>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -34,14 +33,11 @@ const std::string kAmdLeaf0 = "CPUID 00000000: 00000001-68747541-444D4163-69746E
 
 TEST(CpuDump, EveryLineShapeReadsTheRegisters) {
     for (const char* line : {
-             "CPUID 00000000: 00000001-68747541-444D4163-69746E65 [AuthenticAMD]",
              "CPUID 00000000: 00000001-68747541-444D4163-69746E65 [SL 00] [x87]",
              "CPUID 00000000: 00000001-68747541-444D4163-69746E65 [L2: 2048 KB] / L3: 0 KB]",
              "CPUID 00000000: 00000001-68747541-444D4163-69746E65\t[SMEP]",
              "CPUID 00000000  \t00000001-68747541-444D4163-69746E65",
-             "CPUID 00000000 00000001-68747541-444D4163-69746E65",
              "CPUID 00000000 :00000001-68747541-444D4163-69746E65",
-             "CPUID 00000000 : 00000001 68747541 444D4163 69746E65",
              "CPUID 00000000: 00000001 68747541 444D4163 69746E65",
              "  CPUID 00000000:\t1-68747541-444d4163-69746E65 \t \r\n",
              "CPUID 00000000.0: 1-68747541-444D4163-69746E65\rCPUID 00000000: 2-2-2-2",
@@ -54,22 +50,19 @@ TEST(CpuDump, EveryLineShapeReadsTheRegisters) {
 }
 
 TEST(CpuDump, OnlyTheFirstProcessorIsRead) {
-    const std::string report_header =
-        "------[ Versions ]------\nCPUID Revision : 000506C9h\nCPUID Manufacturer: AuthenticAMD\n"
-        "CPU 2 of 8 cores\n";
+    const std::string report_header = "------[ Versions ]------\nCPUID Revision : 000506C9h\n";
     for (const char* separator :
-         {"------[ Logical CPU #1 ]------", "------[ CPUID Registers / Logical CPU #1 ]------",
-          "CPU#001 AffMask: 0x00000002", "CPUID Registers (CPU #1):", "CPU 1:", "logical cpu 7"}) {
+         {"------[ CPUID Registers / Logical CPU #1 ]------", "CPU#001 AffMask: 0x00000002",
+          "CPUID Registers (CPU #1):", "CPU 1:", "logical cpu 7"}) {
         // The separator before the registers opens the first processor; the next one ends it,
         // and leaf 1, which only the second processor has, stays missing.
         const CpuDump dump = parse_cpu_dump(report_header + separator + "\n" + kAmdLeaf0 +
-                                                separator + "\nCPUID 00000001: 5-6-7-8\n" +
-                                                "CPUID 00000000: 9-9-9-9\nCPUID 00000001: x\n",
+                                                separator + "\nCPUID 00000001: 5-6-7-8\n",
                                             "f.dump");
         EXPECT_EQ(dump.leaves[0][0], 1u) << separator;
         EXPECT_EQ(dump.leaves[1], (CpuRegisters{})) << separator;
     }
-    for (const char* other : {"CPUs: 2", "CPU 2GHz", "CPU", "CPU #", "PCPU 1", "CPUID 1 2 3"}) {
+    for (const char* other : {"CPUs: 2", "CPU 2GHz", "CPU #", "CPUID 1 2 3"}) {
         const CpuDump dump = parse_cpu_dump(kAmdLeaf0 + other + "\nCPUID 00000001: 5-6-7-8", "");
         EXPECT_EQ(dump.leaves[1][0], 5u) << other;
     }
@@ -81,10 +74,7 @@ TEST(CpuDump, MalformedRegisterLinesNameFileLineAndWhatWasUnexpected) {
         {"CPUID 00000001: 1-2-3", "unexpected end of line where register EDX should be"},
         {"CPUID 00000001", "unexpected end of line where register EAX should be"},
         {"CPUID 00000001: 1-123456789-3-4", "unexpected '123456789' where register EBX"},
-        {"CPUID 00000001: 1:2:3:4", "unexpected '1:2:3:4' where register EAX"},
-        {"CPUID 00000001: 1--3-4", "unexpected '-3-4' where register EBX"},
         {"CPUID 00000001 1 - 2 3 4", "unexpected '- 2 3 4' where register EBX"},
-        {"CPUID 00000001: 1-2-3 [x]", "unexpected '[x]' where register EDX"},
         {"CPUID 00000001: 1-2-3-4[x]", "unexpected '4[x]' where register EDX"},
         {"CPUID 00000001: 1-2-3-4-5 [x]", "unexpected '-5' after register EDX"},
         {"CPUID 00000001.: 1-2-3-4", "unexpected ': 1-2-3-4' where the sub-leaf should be"},
@@ -94,6 +84,7 @@ TEST(CpuDump, MalformedRegisterLinesNameFileLineAndWhatWasUnexpected) {
         {"0x00000001 0x00: eax=0x1 ebx=0xZZ ecx=0x3 edx=0x4",
          "unexpected 'ebx=0xZZ' where ebx=0x and 1 to 8 hex digits should be"},
         {"0x00000001 0x00: eax=0x1 ecx=0x2 ebx=0x3 edx=0x4", "unexpected 'ecx=0x2' where ebx="},
+        {"0x00000001 0x00: eax=0x1 ebx=2 ecx=0x3 edx=0x4", "unexpected 'ebx=2' where ebx="},
         {"0x00000001 0x00: eax=0x1 ebx=0x2 ecx=0x3", "unexpected end of line where edx="},
     };
     for (const auto& [line, reason] : cases) {
@@ -106,20 +97,15 @@ TEST(CpuDump, MalformedRegisterLinesNameFileLineAndWhatWasUnexpected) {
     EXPECT_TRUE(error.starts_with("f.dump:1: unexpected 'AAA")) << error;
 }
 
-TEST(CpuDump, LinesThatAreNotRegisterLinesAreSkipped) {
+TEST(CpuDump, OtherLinesAreSkippedAndADumpNeedsLeafZero) {
     const std::string skipped =
-        "CPUID Revision : 000506C9h\nCPUID Manufacturer: AuthenticAMD\nCPUID 0000001: 1-2-3-4\n"
-        "CPUID 000000001: 1-2-3-4\nCPUID 00000001h\ncpuid 00000001: 1-2-3-4\nCPUID:00000001: 1\n"
-        "CPUID 00000001-1-2-3-4\n0x00000001: eax=0x1\n0x0000001 0x00: eax=0x1\n0x00000001 00:\n"
-        "MSR 00000001: 1-2\n\n\t\n";
+        "CPUID Manufacturer: AuthenticAMD\nCPUID 0000001: 1-2-3-4\nCPUID 000000001: 1-2-3-4\n"
+        "CPUID 00000001h\ncpuid 00000001: 1-2-3-4\nCPUID:00000001: 1\nCPUID 00000001-1-2-3-4\n"
+        "0x00000001: eax=0x1\n0x0000001 0x00: eax=0x1\n0x00000001 00:\nMSR 00000001: 1-2\n\n\t\n";
     EXPECT_EQ(parse_cpu_dump(kAmdLeaf0 + skipped, "f.dump").leaves[1], (CpuRegisters{}));
-}
-
-TEST(CpuDump, DumpWithoutLeafZeroIsRefused) {
-    for (const char* text :
-         {"", "\n\r\n", "not a dump", "CPUID 00000001: 1-2-3-4\n",
-          "CPUID 00000000: 1-2-3-4 [SL 01]", "0x00000000 0x01: eax=0x1 ebx=0x2 ecx=0x3 edx=0x4",
-          "CPU 0:\nCPUID 00000001: 1-2-3-4\nCPU 1:\nCPUID 00000000: 1-2-3-4"}) {
+    for (const char* text : {"", "not a dump", "CPUID 00000000: 1-2-3-4 [SL 01]",
+                             "0x00000000 0x01: eax=0x1 ebx=0x2 ecx=0x3 edx=0x4",
+                             "CPU 0:\nCPUID 00000001: 1-2-3-4\nCPU 1:\nCPUID 00000000: 1-2-3-4"}) {
         EXPECT_EQ(error_of(text), "f.dump: no CPUID leaf 0 (not a dump of a processor with CPUID)")
             << text;
     }
@@ -132,12 +118,10 @@ TEST(CpuDump, TheFirstAnswerOfSubLeafZeroIsTheLeafsValue) {
                                             "CPUID 00000001: 22222222-2-2-2\n"
                                             "CPUID 80000001: 33333333-3-3-3 [SL 01]\n"
                                             "CPUID 80000001: 00A20F10-3-3-3 [SL 00] [x87]\n"
-                                            "0x80000008 0x01: eax=0x5 ebx=0x5 ecx=0x5 edx=0x5\n"
-                                            "CPUID 80000000: 80000008-0-0-0 [SL 0]\n",
+                                            "0x80000008 0x01: eax=0x5 ebx=0x5 ecx=0x5 edx=0x5\n",
                                         "f.dump");
     EXPECT_EQ(dump.leaves[1], (CpuRegisters{0x00A20F10, 2, 3, 4}));
     EXPECT_EQ(dump.leaves[5], (CpuRegisters{0x00A20F10, 3, 3, 3}));
-    EXPECT_EQ(dump.leaves[4][0], 0x80000008u);
     EXPECT_EQ(dump.leaves[12], (CpuRegisters{}));
     EXPECT_TRUE(dump.leaf2_again.empty());
 }
@@ -150,7 +134,6 @@ TEST(CpuDump, FurtherAnswersOfLeafTwoAreUsedThenDecodingStops) {
         "CPUID 00000002: 00000004-00000000-00000000-00000011\n"
         "CPUID 00000002: 00000000-00000000-00000000-00000022 [SL 00]\n"
         "CPUID 00000002: 00000000-00000000-00000000-00000099 [SL 01]\n"
-        "CPUID 00000002.1: 00000000-00000000-00000000-00000099\n"
         "CPUID 00000002: 00000000-00000000-00000000-00000033\n"
         "CPU 1:\n"
         "CPUID 00000002: 00000000-00000000-00000000-00000099\n";

@@ -4,109 +4,71 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <string_view>
 #include <vector>
+
+#include "syskit/text.hpp"
 
 namespace sample_text {
 namespace {
 
 // SplitMix64: a fixed, portable generator, so every platform and standard library builds the
 // same text from the same seed.
-class SplitMix64 {
-  public:
-    explicit SplitMix64(std::uint64_t seed) : state_(seed) {}
+struct SplitMix64 {
+    std::uint64_t state;
     std::uint64_t next() {
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+        std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
         return z ^ (z >> 31);
     }
-    // Uniform in [0, 1).
-    double uniform() { return double(next() >> 11) * 0x1.0p-53; }
-    // Uniform in [lo, hi].
-    std::size_t between(std::size_t lo, std::size_t hi) {
+    double uniform() { return double(next() >> 11) * 0x1.0p-53; }  // in [0, 1)
+    std::size_t between(std::size_t lo, std::size_t hi) {          // in [lo, hi]
         return lo + std::size_t(uniform() * double(hi - lo + 1));
     }
     bool chance(double p) { return uniform() < p; }
-
-  private:
-    std::uint64_t state_;
 };
 
 // Picks an index with probability proportional to its weight.
-class WeightedChoice {
-  public:
+struct WeightedChoice {
+    std::vector<double> cumulative;
     explicit WeightedChoice(const std::vector<double>& weights) {
         double total = 0;
-        for (const double w : weights) cumulative_.push_back(total += w);
-        for (double& c : cumulative_) c /= total;
+        for (const double w : weights) cumulative.push_back(total += w);
+        for (double& c : cumulative) c /= total;
     }
     std::size_t pick(SplitMix64& rng) const {
-        const auto it = std::upper_bound(cumulative_.begin(), cumulative_.end(), rng.uniform());
-        return std::min(std::size_t(it - cumulative_.begin()), cumulative_.size() - 1);
+        const auto it = std::upper_bound(cumulative.begin(), cumulative.end(), rng.uniform());
+        return std::min(std::size_t(it - cumulative.begin()), cumulative.size() - 1);
     }
-
-  private:
-    std::vector<double> cumulative_;
 };
 
-// Common English words, most frequent first.
-constexpr std::string_view kVocabulary[] = {
-    "the",     "of",        "and",      "to",        "a",        "in",       "is",
-    "that",    "it",        "was",      "for",       "on",       "are",      "as",
-    "with",    "his",       "they",     "I",         "at",       "be",       "this",
-    "have",    "from",      "or",       "one",       "had",      "by",       "not",
-    "but",     "what",      "all",      "were",      "we",       "when",     "your",
-    "can",     "said",      "there",    "use",       "an",       "each",     "which",
-    "she",     "do",        "how",      "their",     "if",       "will",     "up",
-    "other",   "about",     "out",      "many",      "then",     "them",     "these",
-    "so",      "some",      "her",      "would",     "make",     "like",     "him",
-    "into",    "time",      "has",      "look",      "two",      "more",     "write",
-    "go",      "see",       "number",   "no",        "way",      "could",    "people",
-    "my",      "than",      "first",    "water",     "been",     "call",     "who",
-    "its",     "now",       "find",     "long",      "down",     "day",      "did",
-    "get",     "come",      "made",     "may",       "part",     "over",     "new",
-    "after",   "only",      "little",   "work",      "know",     "place",    "year",
-    "live",    "me",        "back",     "give",      "most",     "very",     "good",
-    "man",     "think",     "say",      "great",     "where",    "help",     "through",
-    "much",    "before",    "line",     "right",     "too",      "mean",     "old",
-    "any",     "same",      "tell",     "boy",       "follow",   "came",     "want",
-    "show",    "also",      "around",   "form",      "three",    "small",    "set",
-    "put",     "end",       "does",     "another",   "well",     "large",    "must",
-    "big",     "even",      "such",     "because",   "turn",     "here",     "why",
-    "ask",     "went",      "men",      "read",      "need",     "land",     "different",
-    "home",    "us",        "move",     "try",       "kind",     "hand",     "picture",
-    "again",   "change",    "off",      "play",      "spell",    "air",      "away",
-    "animal",  "house",     "point",    "page",      "letter",   "mother",   "answer",
-    "found",   "study",     "still",    "learn",     "should",   "world",    "high",
-    "every",   "near",      "add",      "food",      "between",  "own",      "below",
-    "country", "plant",     "last",     "school",    "father",   "keep",     "tree",
-    "never",   "start",     "city",     "earth",     "eye",      "light",    "thought",
-    "head",    "under",     "story",    "saw",       "left",     "few",      "while",
-    "along",   "might",     "close",    "something", "seem",     "next",     "hard",
-    "open",    "example",   "begin",    "life",      "always",   "those",    "both",
-    "paper",   "together",  "got",      "group",     "often",    "run",      "important",
-    "until",   "children",  "side",     "feet",      "car",      "mile",     "night",
-    "walk",    "white",     "sea",      "began",     "grow",     "took",     "river",
-    "four",    "carry",     "state",    "once",      "book",     "hear",     "stop",
-    "without", "second",    "later",    "miss",      "idea",     "enough",   "eat",
-    "face",    "watch",     "far",      "really",    "almost",   "let",      "above",
-    "girl",    "sometimes", "mountain", "cut",       "young",    "talk",     "soon",
-    "list",    "song",      "being",    "leave",     "family",   "body",     "music",
-    "color",   "stand",     "sun",      "question",  "fish",     "area",     "mark",
-    "dog",     "horse",     "birds",    "problem",   "complete", "room",     "knew",
-    "since",   "ever",      "piece",    "told",      "usually",  "friends",  "easy",
-    "heard",   "order",     "red",      "door",      "sure",     "become",   "top",
-    "ship",    "across",    "today",    "during",    "short",    "better",   "best",
-    "however", "low",       "hours",    "black",     "products", "happened", "whole",
-    "measure", "remember",  "early",    "waves",     "reached",  "listen",   "wind",
-    "rock",    "space",     "covered",  "fast",      "several",  "hold",     "himself",
-    "toward",  "five",      "step",     "morning",   "passed",   "vowel",    "true",
-    "hundred", "against",   "pattern",  "numeral",   "table",    "north",    "slowly",
-    "money",   "map",       "farm",     "pulled",    "draw",     "voice",    "seen",
-    "cold",    "cried",     "plan",     "notice",    "south",    "sing",     "war",
-    "ground",  "fall",      "king",     "town",      "unit",     "figure",   "certain",
-    "field",   "travel",    "wood",     "fire",      "upon",
-};
+// Common English words, most frequent first, separated by single spaces.
+constexpr std::string_view kVocabulary =
+    "the of and to a in is that it was for on are as with his they I at be this have from or one "
+    "had by not but what all were we when your can said there use an each which she do how their "
+    "if will up other about out many then them these so some her would make like him into time "
+    "has look two more write go see number no way could people my than first water been call who "
+    "its now find long down day did get come made may part over new after only little work know "
+    "place year live me back give most very good man think say great where help through much "
+    "before line right too mean old any same tell boy follow came want show also around form "
+    "three small set put end does another well large must big even such because turn here why "
+    "ask went men read need land different home us move try kind hand picture again change off "
+    "play spell air away animal house point page letter mother answer found study still learn "
+    "should world high every near add food between own below country plant last school father "
+    "keep tree never start city earth eye light thought head under story saw left few while "
+    "along might close something seem next hard open example begin life always those both paper "
+    "together got group often run important until children side feet car mile night walk white "
+    "sea began grow took river four carry state once book hear stop without second later miss "
+    "idea enough eat face watch far really almost let above girl sometimes mountain cut young "
+    "talk soon list song being leave family body music color stand sun question fish area mark "
+    "dog horse birds problem complete room knew since ever piece told usually friends easy heard "
+    "order red door sure become top ship across today during short better best however low hours "
+    "black products happened whole measure remember early waves reached listen wind rock space "
+    "covered fast several hold himself toward five step morning passed vowel true hundred "
+    "against pattern numeral table north slowly money map farm pulled draw voice seen cold cried "
+    "plan notice south sing war ground fall king town unit figure certain field travel wood fire "
+    "upon";
 
 // Letter frequencies of English prose, for the long tail of rarer words.
 constexpr std::array<double, 26> kLetterWeights = {
@@ -114,12 +76,27 @@ constexpr std::array<double, 26> kLetterWeights = {
     6.7, 7.5, 1.9, 0.095, 6.0,  6.3, 9.1, 2.8, 0.98, 2.4,  0.15, 2.0, 0.074,  // n-z
 };
 
+// Cuts `out` to exactly `size` bytes on a character boundary, padding with spaces.
+std::string cut_to(std::string out, std::size_t size) {
+    std::size_t cut = size;
+    while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
+    out.resize(cut);
+    out.resize(size, ' ');
+    return out;
+}
+
 }  // namespace
 
 std::string make_text(std::size_t size, TextKind kind) {
-    SplitMix64 rng(0x5EED'0BE5'2024'0001ull + std::uint64_t(kind));
+    SplitMix64 rng{0x5EED'0BE5'2024'0001ull + std::uint64_t(kind)};
+    std::vector<std::string_view> vocabulary;
+    for (std::size_t at = 0; at < kVocabulary.size();) {
+        const std::size_t space = std::min(kVocabulary.find(' ', at), kVocabulary.size());
+        vocabulary.push_back(kVocabulary.substr(at, space - at));
+        at = space + 1;
+    }
     std::vector<double> word_weights;
-    for (std::size_t rank = 0; rank < std::size(kVocabulary); ++rank) {
+    for (std::size_t rank = 0; rank < vocabulary.size(); ++rank) {
         word_weights.push_back(1.0 / (double(rank) + 2.7));  // Zipf–Mandelbrot
     }
     const WeightedChoice words(word_weights);
@@ -127,19 +104,23 @@ std::string make_text(std::size_t size, TextKind kind) {
     const bool accented = kind == TextKind::Accented;
 
     std::string out;
+    if (kind == TextKind::EveryCharacter) {
+        syskit::Bytes chunk(4096);
+        while (out.size() < size) {
+            for (auto& b : chunk) b = std::uint8_t(rng.next() >> 56);
+            out += syskit::text::from_ansi(chunk);
+        }
+        return cut_to(std::move(out), size);
+    }
     out.reserve(size + 256);
     std::string word;
+    const auto lower = [&word](std::size_t at) { return word[at] >= 'a' && word[at] <= 'z'; };
     std::size_t column = 0;
-    auto emit = [&](const std::string& w) {
-        if (column > 0 && column + 1 + w.size() > 72) {
-            out += '\n';
-            column = 0;
-        } else if (column > 0) {
-            out += ' ';
-            ++column;
-        }
+    auto emit = [&](const std::string& w) {  // lines of at most 72 characters
+        const bool wrap = column > 0 && column + 1 + w.size() > 72;
+        if (column > 0) out += wrap ? '\n' : ' ';
+        column = (wrap ? 0 : column + (column > 0)) + w.size();
         out += w;
-        column += w.size();
     };
 
     while (out.size() < size) {
@@ -155,17 +136,13 @@ std::string make_text(std::size_t size, TextKind kind) {
                     const std::size_t n = rng.between(3, 11);
                     for (std::size_t c = 0; c < n; ++c) word += char('a' + letters.pick(rng));
                 } else {
-                    word = kVocabulary[words.pick(rng)];
+                    word = vocabulary[words.pick(rng)];
                 }
                 if (accented && word.size() > 3 && rng.chance(0.08)) {
                     const std::size_t at = rng.between(1, word.size() - 2);
-                    if (word[at] >= 'a' && word[at] <= 'z') {
-                        word.replace(at, 1, rng.chance(0.5) ? "é" : "ü");
-                    }
+                    if (lower(at)) word.replace(at, 1, rng.chance(0.5) ? "é" : "ü");
                 }
-                if ((k == 0 || rng.chance(0.03)) && word[0] >= 'a' && word[0] <= 'z') {
-                    word[0] = char(word[0] - 'a' + 'A');
-                }
+                if ((k == 0 || rng.chance(0.03)) && lower(0)) word[0] = char(word[0] - 'a' + 'A');
                 if (k + 1 < length && rng.chance(0.07)) word += rng.chance(0.85) ? "," : ";";
                 if (k + 1 == length) {
                     const double p = rng.uniform();
@@ -179,12 +156,7 @@ std::string make_text(std::size_t size, TextKind kind) {
         column = 0;
     }
 
-    // Cut to exactly `size` bytes on a character boundary, padding with spaces.
-    std::size_t cut = size;
-    while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
-    out.resize(cut);
-    out.resize(size, ' ');
-    return out;
+    return cut_to(std::move(out), size);
 }
 
 }  // namespace sample_text

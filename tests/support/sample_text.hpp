@@ -7,10 +7,11 @@
 
 namespace sample_text {
 
-enum class TextKind { English, Accented };
+enum class TextKind { English, Accented, EveryCharacter };
 
 // A text of exactly `size` bytes of UTF-8. The accented kind puts "é", "ü" and "€" into some
-// words and prices, so the text is no longer its own code-page form.
+// words and prices, so the text is no longer its own code-page form; the last kind is every
+// code-page character in uniform mix, a text that does not compress.
 std::string make_text(std::size_t size, TextKind kind);
 
 }  // namespace sample_text

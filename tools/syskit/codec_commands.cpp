@@ -126,6 +126,10 @@ Keys resolve_keys(const CodecOptions& options) {
 }
 
 Failure codec_failure(const Error& error) {
+    // Memory running out is the tool's failure (status 1), whichever part ran out.
+    if (dynamic_cast<const OutOfMemoryError*>(&error) != nullptr) {
+        return Failure(kExitFailed, "out of memory");
+    }
     return Failure(kExitCodecError,
                    fmt::format("error {}: {}", error.number(), error.description()));
 }
