@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         (void)syskit::ORBEX::DecodeString(text, key1, key2);
     } catch (const syskit::Error&) {
-        // Raised errors are a documented outcome (empty key1, bad payload).
+        // One of the codec's errors (empty key1, a bad payload): an expected outcome.
     }
     return 0;
 }

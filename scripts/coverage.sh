@@ -20,7 +20,7 @@ ctest --test-dir "$dir" -j "$(nproc)" -E 'cli\.(codec|reg)\.(io_errors|permissio
   exit 1
 }
 gcovr --root . --object-directory "$dir" --filter 'src/' --filter 'tools/' \
-  --exclude-throw-branches --exclude-unreachable-branches --json "$dir/coverage.json"
+  --exclude-throw-branches --exclude-unreachable-branches --json "$dir/coverage.json" "$dir"
 python3 - "$dir/coverage.json" <<'PY'
 import json, sys
 components = [("processor", "src/cpu/"), ("codec", "src/codec/"), ("registry", "src/registry/"),

@@ -10,8 +10,8 @@
 // every operation leaves the reason for its answer in the object's LastStatus(): what failed (no
 // such key, access denied, a damaged store, an I/O error, ...), a one-line message that names the
 // key, value or file concerned, and for an import the line. A status that is not ok does not
-// change the answer: an export of a key the store could not read still returns 1, as the
-// registry's rules say, and its status says why its section is empty.
+// change the answer: an export of a key the store could not read still returns 1, with an empty
+// section for the key, and its status says why that section is empty.
 //
 // Outside Windows the registry is an embedded store: one SQLite database per root key in a
 // registry directory, with the platform registry's semantics. The directory is, in order of

@@ -8,7 +8,7 @@
 //
 // Both say what they met underneath: the export, what kept a section from holding its key's
 // content (a key that cannot be read, a value too long to list, an unknown root key), though the
-// file is complete by the registry's rules and the answer is 1; the import, the first line whose
+// file holds every section and the answer is 1; the import, the first line whose
 // change the registry refused, with the line's number. The export reads from one snapshot of the
 // registry, the import writes in one batch (platform.hpp), which is what makes both fast; the
 // import's answers and what it leaves applied where it stops stay those of single writes.
@@ -349,6 +349,11 @@ Answer<std::int32_t> Operations::import_from_reg(const std::string& file) {
     }
     platform::Refusal why;
     if (!batch.finish(&why)) {
+        // A commit of the batch failed (a full disk): that is the cause. A refusal noted before
+        // is its consequence (a key created in the writes that were lost is gone), so it gives
+        // way, keeping its line: the loss came at or before it.
+        if (!status.ok()) number = status.line;
+        status = {};
         note(failure(Code::io_error, "some of its writes were lost", why.message, why.file),
              Code::ok);
     }

@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
-# `syskit reg` run as a user runs it: keys and values, the REGEDIT4 files, failures and usage.
-# Every case works in a registry directory of its own (--registry, or SYSKIT_REGISTRY), never in
-# the user's; .reg files are written by hand. The library's rules are tested in tests/registry,
-# here the tool's part: arguments, output, exit statuses and messages.
-# Usage: reg_command_test.sh SYSKIT CASE (one CTest test each; exit status 77: cannot run here).
+# `syskit reg` as a user runs it, in a registry directory of its own: arguments, output, exit
+# statuses and messages. Usage: reg_command_test.sh SYSKIT CASE (77: cannot run here).
 set -euo pipefail
 
 syskit=$1

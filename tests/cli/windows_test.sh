@@ -1,18 +1,12 @@
 #!/usr/bin/env bash
-# The Windows build of `syskit` run under Wine as a user runs it: text and binary data pass
-# through files and pipes byte for byte (the printable form's CR LF is not doubled, no byte of a
-# binary file changes), arguments and file names are UTF-8, `cpu --json` describes this
-# processor, the `reg` commands work on Wine's registry, and a system whose ANSI code page is 1251
-# is served in its own page. What does not depend on the platform is checked on Linux.
-#
-# Usage: windows_test.sh SYSKIT_EXE EMULATOR... CASE, EMULATOR... starting a Windows program (the
-# build's cross-compiling emulator); each CASE is one CTest test. Every start of Wine costs about
-# half a second, so each command is made to count.
+# windows_test.sh SYSKIT_EXE EMULATOR... CASE: the Windows `syskit` under Wine (EMULATOR, about
+# half a second a start, so each command counts) as a user runs it: data pass files and pipes byte
+# for byte, arguments and file names are UTF-8, `cpu --json` describes this processor, `reg` works
+# on Wine's registry, code page 1251 is served in its own page. The rest is checked on Linux.
 set -euo pipefail
 
-exe=$1
+exe=$1 case_name=${!#}
 emulator=("${@:2:$#-2}")
-case_name=${!#}
 
 data="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/data"
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -53,20 +47,16 @@ case_codec() {
 
 case_cpu() {
     expect 0 '' syskit cpu --json
-    local vendor
-    vendor=$(sed -n 's/^vendor_id\s*:\s*//p' /proc/cpuinfo | head -n 1)
     python3 -c 'import json, sys; d = json.load(open("stdout"))
 assert d["VendorIdStr"]["std"] == sys.argv[1] and d["Supported"] is True and d["LevelsStd"] > 0' \
-        "$vendor" || fail "cpu --json printed $(head -c 200 stdout)"
+        "$(sed -n 's/^vendor_id\s*:\s*//p' /proc/cpuinfo | head -n 1)" ||
+        fail "cpu --json printed $(head -c 200 stdout)"
 }
 
 case_reg() {
     name=syskit-cli-test-$$-$RANDOM$RANDOM  # globals: the exit trap reads them
     key="HKCU\\Software\\$name"
-    at_exit() {
-        syskit reg delete "$key\\Sub é" >/dev/null 2>&1 || true
-        syskit reg delete "$key" >/dev/null 2>&1 || true
-    }
+    at_exit() { for k in "$key\\Sub é" "$key"; do syskit reg delete "$k" &>/dev/null || true; done; }
 
     expect 0 '' syskit reg set "$key\\Sub é" Text --string 'Grüße €'
     expect 0 '' syskit reg set "$key" Count --dword 0xFFFFFFFF
@@ -76,15 +66,12 @@ case_reg() {
     # A path starting with '/' is a file name, not an option.
     expect 0 '' syskit reg export "$key" "$work/exported.reg"
     # Code-page text with CR LF; a key's values go texts first, then binary data, then numbers.
-    printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\%s]\r\n"Data"=hex:01,02,FF\r\n' \
-        "$name" >expected.reg
-    printf '"Count"=dword:FFFFFFFF\r\n\r\n[HKEY_CURRENT_USER\\Software\\%s\\Sub \xe9]\r\n' \
-        "$name" >>expected.reg
-    printf '"Text"="Gr\xfc\xdfe \x80"\r\n\r\n' >>expected.reg
+    local long="HKEY_CURRENT_USER\\Software\\$name"
+    printf '%s\r\n' REGEDIT4 '' "[$long]" '"Data"=hex:01,02,FF' '"Count"=dword:FFFFFFFF' '' \
+        "[$long\\Sub "$'\xe9]' $'"Text"="Gr\xfc\xdfe \x80"' '' >expected.reg
     cmp expected.reg exported.reg || fail "export wrote $(cat -A exported.reg)"
 
-    expect 0 '' syskit reg delete "$key\\Sub é"
-    expect 0 '' syskit reg delete "$key"
+    for k in "$key\\Sub é" "$key"; do expect 0 '' syskit reg delete "$k"; done
     answers false syskit reg exists "$key"
     expect 0 '' syskit reg import exported.reg
     prints 'Grüße €' syskit reg get "$key\\Sub é" Text

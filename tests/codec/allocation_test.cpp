@@ -1,6 +1,4 @@
-// Allocation failure: EncodeString and DecodeString with their 1st, 2nd, 3rd, ... allocation
-// failing. Each failure ends the call with the out-of-memory error (7), frees what the call held,
-// and leaves the thread's codec working.
+// Each failing allocation of EncodeString / DecodeString: error 7, nothing leaked, codec usable.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -13,8 +11,7 @@ namespace {
 
 namespace ORBEX = syskit::ORBEX;
 
-// What a call gave under a failing allocation: whether it returned the right text, the number of
-// the error it raised (-1 for anything else), and the heap bytes it left allocated.
+// Under a failing allocation: right text returned, error number (-1: not a syskit::Error), leak.
 struct Outcome {
     bool right = false;
     std::int32_t error = 0;

@@ -1,5 +1,4 @@
-// Base64: the standard vectors, line breaking, the lenient reader, the line counter's overflow,
-// and the real codec against the reference model on random data.
+// Base64: standard vectors, line breaks, the lenient reader, the line counter, random data.
 #include <gtest/gtest.h>
 
 #include "support.hpp"
@@ -37,7 +36,7 @@ TEST(Base64, LineBreaks) {
             lines += std::to_string(at - start) + "\n";
         if (start < text.size()) lines += std::to_string(text.size() - start);
         EXPECT_EQ(lines, shape) << line_length << ", " << size;
-        EXPECT_EQ(text, reference::encode_base64(Bytes(size, 0xA7), line_length));
+        EXPECT_EQ(DecodeStr64(text), Bytes(size, 0xA7));
     }
 }
 
@@ -64,20 +63,21 @@ TEST(Base64, ReaderIsLenient) {
     EXPECT_EQ(DecodeStr64("QU=D"), bytes_of("A@"));        // "=" in third place drops byte 3
 }
 
-TEST(Base64, RandomDataAgainstTheModel) {
+// Random data with line lengths from -10 to 69 round-trips; a hash of its texts and of noise read.
+TEST(Base64, RandomDataAndNoiseGiveKnownResults) {
     std::mt19937 rng(21);
     const char alphabet[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/== \r\n\t.";
+    std::uint64_t h = fnv1a("");
     for (int trial = 0; trial < 500; ++trial) {
         const Bytes data = random_bytes(rng, rng() % 400);
-        const auto line_length = std::int16_t(int(rng() % 80) - 10);
-        const std::string text = EncodeStr64(data, line_length);
-        ASSERT_EQ(text, reference::encode_base64(data, line_length));
+        const std::string text = EncodeStr64(data, std::int16_t(int(rng() % 80) - 10));
         ASSERT_EQ(DecodeStr64(text), data);
         std::string noise(rng() % 300, ' ');
         for (auto& c : noise) c = alphabet[rng() % (sizeof alphabet - 1)];
-        ASSERT_EQ(DecodeStr64(noise), reference::decode_base64(noise)) << noise;
+        h = fnv1a(DecodeStr64(noise), fnv1a(text, h));
     }
+    EXPECT_EQ(h, 0xF2B0299B748C341Cu);
 }
 
 }  // namespace

@@ -1,6 +1,4 @@
-// The Huffman decoder on streams it did not write: each malformed stream raises its error, and on
-// damaged streams of every kind the real decoder does exactly what the reference model does
-// (result, error, LastErrorCode, yields and progress).
+// The Huffman decoder on malformed, damaged and arbitrary streams it did not write.
 #include <string>
 
 #include <gtest/gtest.h>
@@ -19,11 +17,8 @@ constexpr std::int32_t kIdentification = syskit::ORBEX::IdentificationError::kNu
 Outcome decode(const Bytes& stream, std::int32_t length) {
     return run_codec(HuffDecodeByte, stream, length);
 }
-Outcome model_decode(const Bytes& stream, std::int32_t length) {
-    return run_reference(&reference::Codec::huff_decode, stream, length);
-}
 
-TEST(MalformedStream, RaisesItsErrorAsTheModelDoesAndLeavesTheBuffer) {
+TEST(MalformedStream, RaisesItsErrorAndLeavesTheBuffer) {
     const std::tuple<const char*, const char*, std::int32_t> cases[] = {
         {"Empty", "", kRange},
         {"UnknownFormatDigit", "48 45 37 0D 00 00", kIdentification},
@@ -43,15 +38,14 @@ TEST(MalformedStream, RaisesItsErrorAsTheModelDoesAndLeavesTheBuffer) {
         const auto n = std::int32_t(stream.size());
         const Outcome o = decode(stream, n);
         EXPECT_EQ(o.error, error) << name;
-        EXPECT_EQ(o, model_decode(stream, n)) << name;
+        EXPECT_EQ(o.events, "") << name;
         Bytes buffer = stream;
         EXPECT_THROW(HuffDecodeByte(buffer, n), syskit::Error) << name;
         EXPECT_EQ(buffer, stream) << name;
     }
 }
 
-// A compressed stream from its table entries (value, length), its code bits as '0'/'1' text
-// (packed least significant bit first) and a payload.
+// A stream from table entries (value, length), code bits as '0'/'1' (LSB first), a payload.
 Bytes make_stream(const std::vector<std::pair<std::uint8_t, std::uint8_t>>& table,
                   const std::string& code_bits, std::uint32_t length, const Bytes& payload) {
     Bytes s = hex("48 45 33 0D 00");
@@ -86,7 +80,6 @@ TEST(CodeTable, LastListingWinsAndAPrefixHidesTheLongerCode) {
     // b "1", c "10" — and c lies behind b, so "10" reads as b, a.
     const Bytes s = make_stream({{'a', 1}, {'b', 2}, {'b', 1}, {'c', 2}}, "0110", 6, {0x1A});
     const Outcome o = decode(s, std::int32_t(s.size()));
-    EXPECT_EQ(o, model_decode(s, std::int32_t(s.size())));
     EXPECT_EQ(std::string(o.result.begin(), o.result.end()), "ababba");  // payload 0 1 0 1 1 0
 }
 
@@ -104,7 +97,6 @@ TEST(Checksum, MismatchOrCutPayloadStillReturnsTheBytesAndSetsError5) {
     EXPECT_EQ(decode(stream, 23).error, kRange);  // payload gone entirely
     // A length of 0, which the encoder never writes: an empty result, its checksum checked.
     const Outcome empty = decode(hex("48 45 33 0D 07 00 00 00 00 00 00"), 11);
-    EXPECT_EQ(empty, model_decode(hex("48 45 33 0D 07 00 00 00 00 00 00"), 11));
     EXPECT_EQ(empty.last_error_code, syskit::ORBEX::kChecksumMismatch);
     stream[4] ^= 0x40;
     const Outcome o = decode(stream, std::int32_t(stream.size()));
@@ -112,19 +104,18 @@ TEST(Checksum, MismatchOrCutPayloadStillReturnsTheBytesAndSetsError5) {
     EXPECT_EQ(o.last_error_code, syskit::ORBEX::kChecksumMismatch);
 }
 
-// Every prefix of valid streams, and streams with random damage, behave exactly as the model.
-TEST(DamagedStreams, MatchTheModelExactly) {
+// Every prefix of valid streams, and streams with random damage: a hash of all outcomes.
+TEST(DamagedStreams, KnownOutcomes) {
     std::mt19937 rng(7);
+    std::uint64_t h = fnv1a("");
     for (const Bytes& input : {random_bytes(rng, 40, 4), random_bytes(rng, 200, 30),
                                random_bytes(rng, 30'000, 12), fibonacci_bytes(16, rng)}) {
         Bytes stream = input;
         syskit::ORBEX::HuffEncodeByte(stream, std::int32_t(stream.size()));
         const auto n = std::int32_t(stream.size());
-        const auto check = [&](const Bytes& s, std::int32_t len) {
-            ASSERT_EQ(decode(s, len), model_decode(s, len)) << "length " << len << " of " << n;
-        };
-        for (std::int32_t len = 0; len <= std::min(n, 120); ++len) check(stream, len);
-        for (std::int32_t len = n - 40; len <= n + 1; ++len) check(stream, len);
+        ASSERT_EQ(decode(stream, n).result, input);
+        for (std::int32_t len = 0; len <= std::min(n, 120); ++len) h = decode(stream, len).hash(h);
+        for (std::int32_t len = n - 40; len <= n + 1; ++len) h = decode(stream, len).hash(h);
         for (int trial = 0; trial < 200; ++trial) {
             Bytes damaged = stream;
             for (int flips = 1 + int(rng() % 4); flips > 0; --flips) {
@@ -135,14 +126,16 @@ TEST(DamagedStreams, MatchTheModelExactly) {
                 damaged[at] = std::uint8_t(rng());
             }
             damaged[2] = '3';
-            check(damaged, n);
+            h = decode(damaged, n).hash(h);
         }
     }
+    EXPECT_EQ(h, 0xD19265BC405F1BFCu);
 }
 
-// Arbitrary code tables: duplicates, prefixes, zero lengths and long codes, with random payloads.
-TEST(ArbitraryCodeTables, MatchTheModelExactly) {
+// Arbitrary code tables: duplicates, prefixes, zero lengths and long codes, random payloads.
+TEST(ArbitraryCodeTables, KnownOutcomes) {
     std::mt19937 rng(11);
+    std::uint64_t h = fnv1a("");
     for (int trial = 0; trial < 400; ++trial) {
         Bytes stream = hex("48 45 33 0D");
         stream.push_back(std::uint8_t(rng()));
@@ -156,9 +149,9 @@ TEST(ArbitraryCodeTables, MatchTheModelExactly) {
         }
         const Bytes tail = random_bytes(rng, rng() % 2000);
         stream.insert(stream.end(), tail.begin(), tail.end());
-        const auto n = std::int32_t(stream.size());
-        ASSERT_EQ(decode(stream, n), model_decode(stream, n)) << "trial " << trial;
+        h = decode(stream, std::int32_t(stream.size())).hash(h);
     }
+    EXPECT_EQ(h, 0x0A3049A98CAFF805u);
 }
 
 }  // namespace

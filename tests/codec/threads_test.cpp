@@ -1,5 +1,4 @@
-// Module state is per thread: threads coding at once get correct, independent results, their own
-// LastErrorCode and their own hooks.
+// Threads coding at once get correct results, their own LastErrorCode and their own hooks.
 #include <thread>
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// Shared helpers of the processor tests: register values loaded as a dump (the seam that decodes
-// a processor without touching it), vendor ID registers, and code memories that refuse.
+// Processor test helpers: registers loaded as a dump (decoding without the processor), refusals.
 #pragma once
 
 #include <cstdint>
@@ -32,9 +31,12 @@ inline void load(syskit::cCpuInfo& info, std::initializer_list<std::pair<int, Re
     syskit::load_cpu_dump(info, {leaves, {}});
 }
 
-// An Intel processor with standard level `level` and the given leaf-1 EAX.
-inline void load_intel(syskit::cCpuInfo& info, std::uint32_t level, std::uint32_t signature) {
-    load(info, {{0, vendor_leaf(level, "GenuineIntel")}, {kLeaf1, {signature, 0, 0, 0}}});
+// A processor of `vendor` whose leaves 1 and 0x80000001 (the two signature leaves) both hold `r`.
+inline void load_signature(syskit::cCpuInfo& info, std::string_view vendor, const Record& r) {
+    load(info, {{0, vendor_leaf(1, vendor)},
+                {kLeaf1, r},
+                {kExtended, {0x80000001u, 0, 0, 0}},
+                {kExtended + 1, r}});
 }
 
 // Refuses every block, like a platform without memory to spare.

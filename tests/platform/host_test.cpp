@@ -11,12 +11,11 @@ using namespace syskit::host;
 
 TEST(HostHooks, InstalledPerScopeAndPerThread) {
     std::vector<float> outer, inner;
-    ScopedHooks a(
-        nullptr, [&](float p) { outer.push_back(p); }, nullptr);
+    const auto into = [](std::vector<float>& to) { return [&to](float p) { to.push_back(p); }; };
+    ScopedHooks a(nullptr, into(outer), nullptr);
     progress(1);
     {
-        ScopedHooks b(
-            nullptr, [&](float p) { inner.push_back(p); }, nullptr);
+        ScopedHooks b(nullptr, into(inner), nullptr);
         progress(2);
         std::thread([] { progress(99); }).join();  // another thread has its own, silent, hooks
     }

@@ -1,55 +1,20 @@
-// Allocation failure in registry access: ImportFromReg and the store calls WriteString,
-// ReadString and EnumKeys, on one object, with their 1st, 2nd, 3rd, ... allocation failing, on a
-// store in a directory of the test's own. No call crashes; each answers right, or fails cleanly:
-// a by-value answer or the out-of-memory error (7), with a status that says why; nothing leaks
-// (ASan, in the sanitize preset); and the calls after a failure, on the same object, answer right.
+// ImportFromReg, WriteString, ReadString and EnumKeys with their n-th allocation failing, for
+// every n: each answers right or fails cleanly (a by-value answer or error 7, with a status that
+// says why), nothing leaks (ASan), and the calls after a failure on the same object answer right.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "registry/test_keys.hpp"
 #include "support/heap_counter.hpp"
 #include "syskit/error.hpp"
 #include "syskit/registry.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
 using syskit::RegistryStatusCode;
-
-// SYSKIT_REGISTRY names a fresh directory while the guard lives; the earlier value and the
-// store's choice of directory come back after it, however the test ends.
-class ScratchRegistry {
-  public:
-    ScratchRegistry()
-        : dir_(fs::temp_directory_path() / ("syskit-allocation-" + std::to_string(getpid()))) {
-        if (const char* old = std::getenv("SYSKIT_REGISTRY")) old_ = old;
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        setenv("SYSKIT_REGISTRY", (dir_ / "registry").c_str(), 1);
-        syskit::registry::set_store_directory({});  // read the environment anew
-    }
-    ~ScratchRegistry() {
-        if (old_) {
-            setenv("SYSKIT_REGISTRY", old_->c_str(), 1);
-        } else {
-            unsetenv("SYSKIT_REGISTRY");
-        }
-        syskit::registry::set_store_directory({});
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-    const fs::path& dir() const { return dir_; }
-
-  private:
-    fs::path dir_;
-    std::optional<std::string> old_;
-};
 
 constexpr const char* kKey = "HKCU\\Software\\syskit-allocation";
 constexpr const char* kRegFile =
@@ -96,8 +61,9 @@ Outcome attempt(const std::string& reg_file, std::size_t n) {
 }
 
 TEST(AllocationFailure, ImportAndStoreCallsFailCleanlyAndTheRegistryStaysUsable) {
-    const ScratchRegistry scratch;
-    const std::string reg_file = (scratch.dir() / "import.reg").string();
+    const registry_test_keys::ScratchDir scratch;
+    const registry_test_keys::StoreDirectory store(scratch.path() / "registry");
+    const std::string reg_file = (scratch.path() / "import.reg").string();
     std::ofstream(reg_file, std::ios::binary) << kRegFile;
     ASSERT_EQ(syskit::clsRegistryAccess().ImportFromReg(reg_file), 1);  // what the calls expect
 

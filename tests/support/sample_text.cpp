@@ -2,8 +2,8 @@
 #include "support/sample_text.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
+#include <ranges>
 #include <string_view>
 #include <vector>
 
@@ -12,8 +12,7 @@
 namespace sample_text {
 namespace {
 
-// SplitMix64: a fixed, portable generator, so every platform and standard library builds the
-// same text from the same seed.
+// SplitMix64: a fixed generator, so every platform and library builds the same text from a seed.
 struct SplitMix64 {
     std::uint64_t state;
     std::uint64_t next() {
@@ -32,7 +31,7 @@ struct SplitMix64 {
 // Picks an index with probability proportional to its weight.
 struct WeightedChoice {
     std::vector<double> cumulative;
-    explicit WeightedChoice(const std::vector<double>& weights) {
+    explicit WeightedChoice(const auto& weights) {
         double total = 0;
         for (const double w : weights) cumulative.push_back(total += w);
         for (double& c : cumulative) c /= total;
@@ -71,7 +70,7 @@ constexpr std::string_view kVocabulary =
     "upon";
 
 // Letter frequencies of English prose, for the long tail of rarer words.
-constexpr std::array<double, 26> kLetterWeights = {
+constexpr double kLetterWeights[] = {
     8.2, 1.5, 2.8, 4.3,   12.7, 2.2, 2.0, 6.1, 7.0,  0.15, 0.77, 4.0, 2.4,    // a-m
     6.7, 7.5, 1.9, 0.095, 6.0,  6.3, 9.1, 2.8, 0.98, 2.4,  0.15, 2.0, 0.074,  // n-z
 };
@@ -80,8 +79,7 @@ constexpr std::array<double, 26> kLetterWeights = {
 std::string cut_to(std::string out, std::size_t size) {
     std::size_t cut = size;
     while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
-    out.resize(cut);
-    out.resize(size, ' ');
+    out.replace(cut, std::string::npos, size - cut, ' ');
     return out;
 }
 
@@ -90,25 +88,18 @@ std::string cut_to(std::string out, std::size_t size) {
 std::string make_text(std::size_t size, TextKind kind) {
     SplitMix64 rng{0x5EED'0BE5'2024'0001ull + std::uint64_t(kind)};
     std::vector<std::string_view> vocabulary;
-    for (std::size_t at = 0; at < kVocabulary.size();) {
-        const std::size_t space = std::min(kVocabulary.find(' ', at), kVocabulary.size());
-        vocabulary.push_back(kVocabulary.substr(at, space - at));
-        at = space + 1;
+    std::vector<double> word_weights;  // Zipf–Mandelbrot
+    for (const auto w : std::views::split(kVocabulary, ' ')) {
+        vocabulary.emplace_back(w.begin(), w.end());
+        word_weights.push_back(1.0 / (double(word_weights.size()) + 2.7));
     }
-    std::vector<double> word_weights;
-    for (std::size_t rank = 0; rank < vocabulary.size(); ++rank) {
-        word_weights.push_back(1.0 / (double(rank) + 2.7));  // Zipf–Mandelbrot
-    }
-    const WeightedChoice words(word_weights);
-    const WeightedChoice letters(std::vector<double>(kLetterWeights.begin(), kLetterWeights.end()));
+    const WeightedChoice words(word_weights), letters(kLetterWeights);
     const bool accented = kind == TextKind::Accented;
 
     std::string out;
     if (kind == TextKind::EveryCharacter) {
-        syskit::Bytes chunk(4096);
-        while (out.size() < size) {
+        for (syskit::Bytes chunk(4096); out.size() < size; out += syskit::text::from_ansi(chunk)) {
             for (auto& b : chunk) b = std::uint8_t(rng.next() >> 56);
-            out += syskit::text::from_ansi(chunk);
         }
         return cut_to(std::move(out), size);
     }
@@ -116,12 +107,6 @@ std::string make_text(std::size_t size, TextKind kind) {
     std::string word;
     const auto lower = [&word](std::size_t at) { return word[at] >= 'a' && word[at] <= 'z'; };
     std::size_t column = 0;
-    auto emit = [&](const std::string& w) {  // lines of at most 72 characters
-        const bool wrap = column > 0 && column + 1 + w.size() > 72;
-        if (column > 0) out += wrap ? '\n' : ' ';
-        column = (wrap ? 0 : column + (column > 0)) + w.size();
-        out += w;
-    };
 
     while (out.size() < size) {
         const std::size_t sentences = rng.between(3, 8);
@@ -149,7 +134,11 @@ std::string make_text(std::size_t size, TextKind kind) {
                     word += p < 0.86 ? "." : p < 0.94 ? "?" : p < 0.97 ? "!" : ":";
                 }
                 if (rng.chance(0.01)) word = "\"" + word + "\"";
-                emit(word);
+                const bool wrap =
+                    column > 0 && column + 1 + word.size() > 72;  // lines of 72 at most
+                if (column > 0) out += wrap ? '\n' : ' ';
+                column = (wrap ? 0 : column + (column > 0)) + word.size();
+                out += word;
             }
         }
         out += "\n\n";
