@@ -67,6 +67,8 @@ case_set_types() {
         expect 2 "^syskit reg: --dword '.*': not a 32-bit number" reg set "$key" n --dword "$number"
     done
     expect 2 "^syskit reg: --binary 'GG': not hexadecimal" reg set "$key" b --binary GG
+    expect 2 "^syskit reg: --dword '1\\\\u0085': not" reg set "$key" n --dword $'1\u0085'
+    expect 2 "^syskit reg: --binary: more than 32766" reg set "$key" b --binary "$(printf '0%.0s' {1..32767})"
 
     expect 1 "^syskit reg: cannot write value 'v' of key 'HKCU.Software.Missing': the key does not exist" \
         reg set 'HKCU\Software\Missing' v --string x --no-create

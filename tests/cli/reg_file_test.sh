@@ -38,6 +38,14 @@ case_formats() {
 
     # Types in `values`, plain and JSON.
     prints $'number\tREG_DWORD\t43981' syskit reg values "$key" --type 4
+    expect 0 '' syskit reg values "$key" --type 7
+    printf 'multi\tREG_MULTI_SZ\tone\0\0twé\n' | cmp -s - stdout || fail "multi: $(cat -A stdout)"
+    printf 'REGEDIT4\n[HKEY_CURRENT_USER\\Odd]\n"d"=hex(4):01,02,03\n"q"=hex(b):01\n' >odd.reg
+    expect 0 '' syskit reg import --format windows odd.reg
+    prints $'d\tREG_DWORD\t01 02 03\nq\tREG_QWORD\t01' syskit reg values 'HKCU\Odd'
+    expect 1 "^syskit reg: cannot export key 'HKCU.Missing'" \
+        syskit reg export --format windows 'HKCU\Missing' missing.reg
+    [[ ! -e missing.reg ]] || fail "a failed export left a file"
     syskit reg values "$key" --json >values.json
     python3 - values.json <<'PY' || fail "values --json: $(cat values.json)"
 import json, sys
