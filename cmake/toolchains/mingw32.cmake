@@ -1,5 +1,5 @@
 # 32-bit Windows with Debian's mingw-w64 cross compilers (see mingw64.cmake). The processor runner
-# runs the carried routine texts here, as on any 32-bit x86 host.
+# runs its 32-bit routine texts here, as on any 32-bit x86 host.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(SYSKIT_MINGW_TRIPLE i686-w64-mingw32)

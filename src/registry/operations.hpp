@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <new>
 #include <string>
 #include <string_view>
@@ -136,5 +137,13 @@ enum class Target { key, value };
 // one.
 [[nodiscard]] RegistryStatus refusal(std::string_view what, const Subject& subject, Target target,
                                      platform::Result result, const platform::Refusal& why);
+
+// The files of the .reg readers and writers (regedit4.cpp): a UTF-8 name as a path, a status
+// with the system's reason for a file that cannot be read or written, the whole of a file, and
+// whether a name is taken (a dangling link too).
+[[nodiscard]] std::filesystem::path file_path(const std::string& name);
+[[nodiscard]] RegistryStatus io_failure(std::string_view verb, const std::string& file, int error);
+[[nodiscard]] RegistryStatus read_file(const std::string& name, std::string& bytes);
+[[nodiscard]] bool file_exists(const std::string& name);
 
 }  // namespace syskit::registry::detail

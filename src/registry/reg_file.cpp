@@ -47,6 +47,8 @@ namespace {
 
 namespace api = platform;
 using detail::describe;
+using detail::file_path;
+using detail::io_failure;
 using detail::failure;
 using detail::quote;
 using detail::RegFileChange;
@@ -57,35 +59,6 @@ using Code = RegistryStatusCode;
 constexpr api::Dword kKeyNameBuffer = 512;  // Wine's key names reach 256 characters
 
 // --- Files --------------------------------------------------------------------------------------
-
-std::filesystem::path file_path(const std::string& name) {
-    return std::filesystem::path(std::u8string(name.begin(), name.end()));
-}
-
-RegistryStatus io_failure(std::string_view verb, const std::string& file, int error) {
-    return failure(Code::io_error, std::string(verb) + " " + quote(file),
-                   std::generic_category().message(error), file);
-}
-
-RegistryStatus read_whole_file(const std::string& name, std::string& bytes) {
-    std::error_code error;
-    const std::filesystem::path path = file_path(name);
-    if (std::filesystem::is_directory(path, error)) return io_failure("cannot read", name, EISDIR);
-#if defined(_WIN32)
-    std::FILE* file = _wfopen(path.c_str(), L"rb");
-#else
-    std::FILE* file = std::fopen(name.c_str(), "rb");
-#endif
-    if (file == nullptr) return io_failure("cannot read", name, errno);
-    char chunk[1 << 16];
-    std::size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
-    const bool failed = std::ferror(file) != 0;
-    const int read_error = errno;
-    std::fclose(file);
-    if (failed) return io_failure("cannot read", name, read_error);
-    return {};
-}
 
 // Creates the file, which must not exist (not even as a dangling link), and writes it; a file
 // that could not be written whole is removed again.
@@ -165,6 +138,18 @@ RegistryStatus resolve(std::string_view path, std::string_view verb, KeyPath& re
         resolved.written.append("\\").append(name);
     }
     return {};
+}
+
+// Resolves `path` and opens its key for reading; `verb` begins the messages.
+RegistryStatus open_to_read(const std::string& path, std::string_view verb, KeyPath& resolved,
+                            api::Handle& key) {
+    if (RegistryStatus status = resolve(path, verb, resolved); !status.ok()) return status;
+    api::Refusal why;
+    const api::Result r =
+        api::RegOpenKeyExA(resolved.root, resolved.subkey.c_str(), 0, api::kKeyRead, &key, &why);
+    if (r == api::kSuccess) return {};
+    return detail::refusal(std::string(verb) + " " + describe(Subject{path}), Subject{path},
+                           Target::key, r, why);
 }
 
 // --- Reading values and subkeys --------------------------------------------------------------------
@@ -422,26 +407,18 @@ class Exporter {
 };
 
 RegistryStatus export_editor_file(const std::string& path, const std::string& file) {
-    std::error_code error;
-    if (std::filesystem::symlink_status(file_path(file), error).type() !=
-        std::filesystem::file_type::not_found) {
+    if (detail::file_exists(file)) {
         return failure(Code::file_exists, "cannot export to " + quote(file), "the file exists",
                        file);
     }
     KeyPath resolved;
-    if (RegistryStatus status = resolve(path, "cannot export", resolved); !status.ok()) {
-        return status;
-    }
     std::u16string text;
     {
         api::ReadSnapshot snapshot;
         api::Handle key = 0;
-        api::Refusal why;
-        const api::Result r =
-            api::RegOpenKeyExA(resolved.root, resolved.subkey.c_str(), 0, api::kKeyRead, &key, &why);
-        if (r != api::kSuccess) {
-            return detail::refusal("cannot export " + describe(Subject{path}), Subject{path},
-                                   Target::key, r, why);
+        if (RegistryStatus status = open_to_read(path, "cannot export", resolved, key);
+            !status.ok()) {
+            return status;
         }
         detail::RegFileWriter().append_header(text);
         RegistryStatus status = Exporter(text).section(key, resolved.written, path);
@@ -470,17 +447,10 @@ std::string_view value_type_name(std::uint32_t type) noexcept {
 RegistryStatus list_values(const std::string& path, std::vector<RegValue>& values) {
     values.clear();
     KeyPath resolved;
-    if (RegistryStatus status = resolve(path, "cannot open", resolved); !status.ok()) {
-        return status;
-    }
     api::ReadSnapshot snapshot;
     api::Handle key = 0;
-    api::Refusal why;
-    const api::Result r =
-        api::RegOpenKeyExA(resolved.root, resolved.subkey.c_str(), 0, api::kKeyRead, &key, &why);
-    if (r != api::kSuccess) {
-        return detail::refusal("cannot open " + describe(Subject{path}), Subject{path},
-                               Target::key, r, why);
+    if (RegistryStatus status = open_to_read(path, "cannot open", resolved, key); !status.ok()) {
+        return status;
     }
     std::vector<RawValue> raw;
     RegistryStatus status = read_values(key, path, raw);
@@ -499,7 +469,7 @@ RegistryStatus list_values(const std::string& path, std::vector<RegValue>& value
 RegistryStatus import_reg_file(const std::string& file, RegFileFormat format) {
     std::string bytes;
     if (format != RegFileFormat::plain) {
-        if (RegistryStatus read = read_whole_file(file, bytes); !read.ok()) return read;
+        if (RegistryStatus read = detail::read_file(file, bytes); !read.ok()) return read;
     }
     if (format == RegFileFormat::windows ||
         (format == RegFileFormat::automatic && detail::looks_like_editor_file(bytes))) {

@@ -36,6 +36,8 @@ using Code = RegistryStatusCode;
 constexpr std::string_view kHeader = "REGEDIT4";
 constexpr std::string_view kLineEnd = "\r\n";
 
+}  // namespace
+
 // File names are UTF-8 like every text; made into a path from UTF-8 explicitly, so that Windows
 // opens the file of that name and not of the name's bytes read in the ANSI code page.
 std::filesystem::path file_path(const std::string& name) {
@@ -103,6 +105,8 @@ bool file_exists(const std::string& name) {
     return std::filesystem::symlink_status(file_path(name), error).type() !=
            std::filesystem::file_type::not_found;
 }
+
+namespace {
 
 // Every short hive name replaced by its long name, in the hive table's order.
 std::string long_hive_names(std::string path) {

@@ -662,25 +662,25 @@ void add_registry_commands(CLI::App& app, Commands& commands) {
     add_code_page_option(*reg, options->code_page);
     reg->footer("Run 'syskit reg COMMAND --help' for a command's arguments and exit statuses.");
 
-    for (const RegCommand& spec : kCommands) {
-        CLI::App* command = reg->add_subcommand(spec.name, spec.description);
+    for (const RegCommand& entry : kCommands) {
+        CLI::App* command = reg->add_subcommand(entry.name, entry.description);
         command->fallthrough();  // --registry may also follow the command
-        command->footer(fmt::format("Exit status: {}", spec.statuses));
-        if (spec.operands != Operands::file) {
+        command->footer(fmt::format("Exit status: {}", entry.statuses));
+        if (entry.operands != Operands::file) {
             command->add_option("PATH", options->path, path_help())->required();
         }
-        if (spec.operands == Operands::path_name) {
+        if (entry.operands == Operands::path_name) {
             command->add_option("NAME", options->name, std::string(kNameHelp))->required();
         }
-        if (spec.operands == Operands::path_file) {
+        if (entry.operands == Operands::path_file) {
             command->add_option("FILE", options->file, "The file to write; it must not exist")
                 ->required();
         }
-        if (spec.operands == Operands::file) {
+        if (entry.operands == Operands::file) {
             command->add_option("FILE", options->file, "The .reg file")->required();
         }
-        if (spec.add_options != nullptr) spec.add_options(*command, *options);
-        commands.push_back({command, [options, run = spec.run, operands = spec.operands] {
+        if (entry.add_options != nullptr) entry.add_options(*command, *options);
+        commands.push_back({command, [options, run = entry.run, operands = entry.operands] {
                                 select_store(*options);
                                 // A name the code page cannot hold would reach the registry
                                 // with '?' in it: another key or value.
