@@ -22,7 +22,7 @@
 #include <openssl/provider.h>
 #include <zlib.h>
 #include "support/heap_counter.hpp"
-#include "support/sample_text.hpp"
+#include "sample_text.hpp"
 
 #include <algorithm>
 #include <array>
@@ -61,7 +61,7 @@ constexpr std::size_t heap_bound(std::size_t input) {
     return 4 * input + kMiB;
 }
 
-// --- Synthetic English text: tests/support/sample_text.hpp ---------------------------------
+// --- Synthetic English text: sample_text.hpp -----------------------------------------------------
 
 using sample_text::TextKind;
 

@@ -1,5 +1,5 @@
-// Synthetic English-like text for the benchmarks and the memory tests.
-#include "support/sample_text.hpp"
+// Synthetic English-like text for the codec benchmarks.
+#include "sample_text.hpp"
 
 #include <algorithm>
 #include <cstdint>
