@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2086,SC2059 # unquoted argument lists; printf formats built from escapes
-# SYSKIT CRAFT_PRINTABLE CASE: encode and decode run as a user runs them; status 77: cannot run.
+# SYSKIT CASE: encode and decode run as a user runs them; status 77: cannot run.
 set -euo pipefail
-syskit=$1 craft=$2 case_name=$3
+syskit=$1 case_name=$2
+data="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/data"
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 # refuses STATUS PATTERN ARGS...: `syskit ARGS... -o output` fails so, leaving the existing output.
@@ -56,12 +57,18 @@ case_binary() {
     [[ $(cat text) == $'é€\xc2\x9d' && $(od -An -tx1 bytes) == ' e9 80 9d' ]] || fail "code page"
 }
 
-# Wrong keys, cut or damaged texts (crafted: the same every run) are rejected; nothing written.
+# The texts in data/: 10 times "the quick brown fox jumps over the lazy dog. " in containers of a
+# fixed dummy block, with correct guard bytes around the stream: fox-valid.enc (keys "right" and
+# "two"), and under "key1" and "key2" the text's stream with its checksum byte changed
+# (damaged-bad-checksum), cut inside its header (damaged-cut-stream), or a stream "HE9"
+# (damaged-unknown-stream).
+
+# Wrong keys, cut or damaged texts are rejected; nothing written.
 case_rejected() {
-    printf 'the quick brown fox jumps over the lazy dog. %.0s' {1..40} >plain
-    "$craft" valid right two <plain >printable
+    printf 'the quick brown fox jumps over the lazy dog. %.0s' {1..10} >plain
+    cp "$data/fox-valid.enc" printable
     expect 0 '' "$syskit" decode --key1 right --key2 two -i printable
-    cmp -s plain stdout || fail "the crafted control text does not decode"
+    cmp -s plain stdout || fail "the control text does not decode"
     head -n -1 printable >truncated
     awk 'NR == 3 { $0 = (substr($0, 1, 1) == "A" ? "B" : "A") substr($0, 2) } 1' printable >damaged
     local args
@@ -75,15 +82,14 @@ case_rejected() {
 
 # Guard bytes intact, the stream inside damaged: turned away or the codec's error, no output.
 case_damaged_stream() {
-    printf 'the quick brown fox jumps over the lazy dog. %.0s' {1..40} >plain
     local row kind status pattern
     for row in "bad-checksum|3|^syskit decode: text damaged \(error 5\)" \
         "cut-stream|4|^syskit decode: error 9: Subscript out of range$" \
         "unknown-stream|4|^syskit decode: error -2147221504: The data either was not compressed with HE3"; do
         IFS='|' read -r kind status pattern <<<"$row"
-        "$craft" "$kind" key1 key2 <plain >printable
+        cp "$data/damaged-$kind.enc" printable
         refuses "$status" "$pattern" decode --binary --key1 key1 --key2 key2 -i printable
-        check_files output plain printable stderr stdout
+        check_files output printable stderr stdout
     done
 }
 
