@@ -14,6 +14,8 @@ mkdir -p build/fuzz/artifacts
 for target in huff_decode decode_string decode_str64 cpu_dump regedit4_import reg_file; do
   mkdir -p "$work/$target"
   cp fuzz/corpus/$target/* "$work/$target/"
+  # The editor's .reg files of the registry tests seed its reader too.
+  [[ $target != reg_file ]] || cp tests/registry/data/* "$work/$target/"
   echo "fuzz: $target for ${seconds}s"
   build/fuzz/fuzz/fuzz_$target -max_total_time="$seconds" -max_len=30000 -timeout=10 \
     -rss_limit_mb=2048 -print_final_stats=0 -artifact_prefix="build/fuzz/artifacts/$target-" \
