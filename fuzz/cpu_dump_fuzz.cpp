@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         dump = syskit::parse_cpu_dump(text, "fuzz.txt");
     } catch (const syskit::CpuDumpError&) {
-        return 0;  // a rejected dump is a documented outcome
+        return 0;  // a rejected dump is an answer, not a fault
     }
     for (const auto format : {syskit::CpuDumpFormat::syskit, syskit::CpuDumpFormat::raw}) {
         if (syskit::parse_cpu_dump(syskit::format_cpu_dump(dump, format), "round-trip.txt") !=

@@ -178,22 +178,18 @@ case_errors() {
 }
 
 case_usage() {
+    local r="reg --registry $work/store"
     local rows=(
-        "^syskit reg: .*required|"
-        "^syskit reg: .*frobnicate|frobnicate"
-        "^syskit reg: .*PATH.*required|create"
-        "^syskit reg: .*NAME.*required|get HKCU"
-        "^syskit reg: give the value with exactly one of.*'syskit reg set --help'|set HKCU n"
-        "^syskit reg: .*excludes|set HKCU n --string a --dword 1"
-        "^syskit reg: .*--type.*\(see 'syskit reg values --help'\)$|values HKCU --type 99"
-        "^syskit reg: .*--frobnicate.*\(see 'syskit reg keys --help'\)$|keys HKCU --frobnicate"
+        "2|^syskit reg: .*required|$r"
+        "2|^syskit reg: .*frobnicate|$r frobnicate"
+        "2|^syskit reg: .*PATH.*required|$r create"
+        "2|^syskit reg: .*NAME.*required|$r get HKCU"
+        "2|^syskit reg: give the value with exactly one of.*'syskit reg set --help'|$r set HKCU n"
+        "2|^syskit reg: .*excludes|$r set HKCU n --string a --dword 1"
+        "2|^syskit reg: .*--type.*\(see 'syskit reg values --help'\)$|$r values HKCU --type 99"
+        "2|^syskit reg: .*--frobnicate.*\(see 'syskit reg keys --help'\)$|$r keys HKCU --frobnicate"
     )
-    local row pattern args
-    for row in "${rows[@]}"; do
-        IFS='|' read -r pattern args <<<"$row"
-        # shellcheck disable=SC2086 # each row is a list of arguments
-        expect 2 "$pattern" "$syskit" reg --registry "$work/store" $args </dev/null
-    done
+    expect_rows rows
     expect 2 "^syskit reg: --registry needs a directory" "$syskit" reg --registry '' exists HKCU
     [[ ! -e store && ! -e default_store ]] || fail "a refused command created a store"
     expect 0 '' "$syskit" reg set --help

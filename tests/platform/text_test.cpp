@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/thread_page.hpp"
 #include "syskit/text.hpp"
 
 #if !defined(_WIN32)
@@ -14,11 +15,6 @@ namespace {
 
 using namespace syskit::text;
 using syskit::Bytes;
-
-struct ThreadPage {
-    explicit ThreadPage(int page) { EXPECT_TRUE(set_code_page(page)) << page; }
-    ~ThreadPage() { set_code_page(0); }
-};
 
 TEST(CodePage, EveryPageIsGlibcsAndKeepsEveryByte) {
     for (const int page : {874, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258}) {

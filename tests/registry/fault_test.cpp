@@ -1,18 +1,15 @@
 // The store's failure classes: kills, concurrency, a full disk, read-only, damaged and older files.
 // Refusals name the file; soundness is checked on a SQLite connection of the test's own.
 #include <fcntl.h>
-#include <grp.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -24,6 +21,7 @@
 
 #include "registry/platform.hpp"
 #include "syskit/registry.hpp"
+#include "child_process.hpp"
 #include "syskit/text.hpp"
 #include "test_keys.hpp"
 
@@ -33,34 +31,15 @@ namespace {
 namespace fs = std::filesystem;
 using namespace syskit::registry::platform;
 using registry_test_keys::dword_of;
+using registry_test_keys::exit_code;
+using registry_test_keys::in_child;
 using registry_test_keys::ScratchDir;
 using registry_test_keys::set_dword;
+using registry_test_keys::spawn;
 using registry_test_keys::StoreDirectory;
 using registry_test_keys::subkeys;
 using Code = syskit::RegistryStatusCode;
 using Names = std::vector<std::string>;
-
-// Forks a child running `body` (as uid 65534 when `unprivileged` and root); exit 0: no failure.
-pid_t spawn(bool unprivileged, const std::function<void()>& body) {
-    const pid_t pid = fork();
-    if (pid != 0) return pid;
-    if (unprivileged && geteuid() == 0 &&
-        (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
-        _exit(90);
-    body();
-    std::fflush(stdout);
-    _exit(testing::Test::HasFailure() ? 1 : 0);
-}
-
-int exit_code(pid_t pid) {
-    int status = 0;
-    if (pid <= 0 || waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-int in_child(bool unprivileged, const std::function<void()>& body) {
-    return exit_code(spawn(unprivileged, body));
-}
 
 // Every entry of a directory with its bytes (empty for anything but a regular file).
 std::map<std::string, std::string> snapshot(const fs::path& dir) {

@@ -1,7 +1,6 @@
 // The embedded store beyond the conformance program: where its databases live, names and texts in
 // each thread's code page, listings that follow other handles and processes, deleted keys' handles.
 #include <pwd.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -11,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include "child_process.hpp"
 #include "registry/platform.hpp"
+#include "support/thread_page.hpp"
 #include "syskit/registry.hpp"
 #include "syskit/text.hpp"
 #include "test_keys.hpp"
@@ -21,6 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace syskit::registry::platform;
+using registry_test_keys::in_child;
 using registry_test_keys::set_dword;
 using registry_test_keys::subkeys;
 using Names = std::vector<std::string>;
@@ -32,21 +34,8 @@ class Store : public testing::Test {
         EXPECT_EQ(RegCreateKeyA(root, path.c_str(), &key), kSuccess) << path;
         return key;
     }
-    template <typename Body>
-    static bool in_child(Body body) {  // in a forked child; true when it exits 0
-        const pid_t child = fork();
-        if (child == 0) _exit(body() ? 0 : 1);
-        int status = 0;
-        return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    }
-
     registry_test_keys::ScratchDir dir_;
     registry_test_keys::StoreDirectory store_{dir_.path()};
-};
-
-struct Page {  // the calling thread's code page while it lives
-    explicit Page(int page) { EXPECT_TRUE(syskit::text::set_code_page(page)) << page; }
-    ~Page() { syskit::text::set_code_page(0); }
 };
 
 TEST_F(Store, DirectoryComesFromTheCallThenTheEnvironmentAndIsNeverRelative) {
@@ -88,22 +77,22 @@ TEST_F(Store, DirectoryComesFromTheCallThenTheEnvironmentAndIsNeverRelative) {
     uid_t unknown = 54321;
     while (getpwuid(unknown) != nullptr && unknown < 54421) ++unknown;
     if (getuid() != 0 || getpwuid(unknown) != nullptr) return;
-    EXPECT_TRUE(in_child([&] {
+    EXPECT_EQ(in_child(false, [&] {
         for (const char* name : {"SYSKIT_REGISTRY", "XDG_DATA_HOME", "HOME"}) unsetenv(name);
         syskit::registry::set_store_directory({});
-        if (setuid(unknown) != 0) return false;
+        ASSERT_EQ(setuid(unknown), 0);
         try {
             (void)syskit::registry::store_directory();
-            return false;
+            ADD_FAILURE() << "a directory without HOME";
         } catch (const std::runtime_error& error) {
-            if (std::string(error.what()).find("HOME") == std::string::npos) return false;
+            EXPECT_NE(std::string(error.what()).find("HOME"), std::string::npos);
         }
         why = {};
-        return RegOpenKeyExA(kCurrentUser, "Software", 0, kKeyRead, &key, &why) ==
-                   kRegistryIoFailed &&
-               why.code == syskit::RegistryStatusCode::io_error &&
-               why.message.find("SYSKIT_REGISTRY") != std::string::npos;
-    }));
+        EXPECT_EQ(RegOpenKeyExA(kCurrentUser, "Software", 0, kKeyRead, &key, &why),
+                  kRegistryIoFailed);
+        EXPECT_TRUE(why.code == syskit::RegistryStatusCode::io_error &&
+                    why.message.find("SYSKIT_REGISTRY") != std::string::npos);
+    }), 0);
 }
 
 // Names match whatever their case in the thread's code page; under another page names and texts
@@ -112,17 +101,17 @@ TEST_F(Store, NamesAndTextsAreCharactersOfTheThreadsCodePage) {
     const std::string hello = "\xCF\xF0\xE8\xE2\xE5\xF2";  // Привет in Windows-1251
     Handle key = 0;
     {
-        const Page page(1253);
+        const ThreadPage page(1253);
         RegCloseKey(create(kCurrentUser, "\xDC"));  // ά, found as Ά
         EXPECT_EQ(RegOpenKeyExA(kCurrentUser, "\xA2", 0, kKeyRead, &key), kSuccess);
         RegCloseKey(key);
-        const Page other(1251);
+        const ThreadPage other(1251);
         key = create(kCurrentUser, "Software\\" + hello);
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(hello.data());
         EXPECT_EQ(RegSetValueExA(key, hello.c_str(), 0, kString, bytes, 6), kSuccess);
     }
     for (const auto& [page, read] : {std::pair{1251, hello}, {1252, std::string(6, '?')}}) {
-        const Page reader(page);
+        const ThreadPage reader(page);
         const ReadSnapshot snapshot;  // a query of the name just listed is answered from the list
         char name[16];
         std::uint8_t data[16];
@@ -142,11 +131,11 @@ TEST_F(Store, ListingsFollowChangesThroughOtherHandlesAndProcesses) {
     EXPECT_EQ(subkeys(list), Names{"b"});
     RegCloseKey(create(kCurrentUser, "Software\\List\\a"));  // another handle
     EXPECT_EQ(subkeys(list), (Names{"a", "b"}));
-    ASSERT_TRUE(in_child([] {  // another process, with a connection of its own
+    ASSERT_EQ(in_child(false, [] {  // another process, with a connection of its own
         Handle key = 0;
-        return RegCreateKeyA(kCurrentUser, "Software\\List\\c", &key) == kSuccess &&
-               RegDeleteKeyA(kCurrentUser, "Software\\List\\a") == kSuccess;
-    }));
+        EXPECT_EQ(RegCreateKeyA(kCurrentUser, "Software\\List\\c", &key), kSuccess);
+        EXPECT_EQ(RegDeleteKeyA(kCurrentUser, "Software\\List\\a"), kSuccess);
+    }), 0);
     EXPECT_EQ(subkeys(list), (Names{"b", "c"}));
     RegCloseKey(list);
 }
