@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -83,7 +84,9 @@ class Operations {
     // REGEDIT4 files (regedit4.cpp).
     Answer<std::int32_t> export_to_reg(std::string path, const std::string& file,
                                        bool include_subkeys, ExportProgress* output);
-    Answer<std::int32_t> import_from_reg(const std::string& file);
+    // The import reads the file unless the caller has (`bytes`).
+    Answer<std::int32_t> import_from_reg(const std::string& file,
+                                         std::optional<std::string> bytes = std::nullopt);
 
   private:
     // Resolves the path into the object's fields (GetKeys, remembered while paths repeat);

@@ -25,6 +25,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -113,11 +114,12 @@ struct KeyPath {
 RegistryStatus resolve(std::string_view path, std::string_view verb, KeyPath& resolved) {
     const std::string what = std::string(verb) + " " + describe(Subject{path});
     const std::string_view root = path.substr(0, path.find('\\'));
+    const std::string upper = detail::ascii_upper(root);
     for (const Hive& hive : kHives) {
-        const std::string upper = detail::ascii_upper(root);
         if (upper == hive.long_name || upper == hive.short_name) {
             resolved.root = hive.handle;
             resolved.written = hive.long_name;
+            break;
         }
     }
     if (resolved.root == 0) return detail::unknown_root(what, path);
@@ -262,17 +264,14 @@ RegistryStatus apply_changes(const std::vector<RegFileChange>& changes, const st
     };
     // The root keys' write transactions, taken in one order by every import.
     for (const Hive& hive : kHives) {
-        if (std::none_of(changes.begin(), changes.end(),
-                         [&](const RegFileChange& c) { return c.root == hive.handle; })) {
-            continue;
-        }
+        const auto first = std::find_if(changes.begin(), changes.end(),
+                                        [&](const RegFileChange& c) { return c.root == hive.handle; });
+        if (first == changes.end()) continue;
         api::Handle root = 0;
         api::Refusal why;
         const api::Result r = api::RegCreateKeyA(hive.handle, "", &root, &why);
         if (r != api::kSuccess) {
             const std::string path(hive.long_name);
-            const auto first = std::find_if(changes.begin(), changes.end(),
-                                            [&](const RegFileChange& c) { return c.root == hive.handle; });
             return refused(*first, "cannot open " + describe(Subject{path}), Subject{path},
                            Target::key, r, why);
         }
@@ -309,27 +308,23 @@ RegistryStatus apply_changes(const std::vector<RegFileChange>& changes, const st
                 break;
             }
             case RegFileChange::Kind::set_value:
-                r = api::RegSetValueExA(key, change.name.c_str(), 0, change.type,
-                                        reinterpret_cast<const std::uint8_t*>(change.data.data()),
-                                        static_cast<api::Dword>(change.data.size()), &why);
-                if (r != api::kSuccess) {
+            case RegFileChange::Kind::delete_value: {
+                const bool set = change.kind == RegFileChange::Kind::set_value;
+                r = set ? api::RegSetValueExA(
+                              key, change.name.c_str(), 0, change.type,
+                              reinterpret_cast<const std::uint8_t*>(change.data.data()),
+                              static_cast<api::Dword>(change.data.size()), &why)
+                        : api::RegDeleteValueA(key, change.name.c_str(), &why);
+                if (r != api::kSuccess && (set || r != api::kFileNotFound)) {
                     const std::string name = detail::utf8(change.name);
                     const Subject subject{path, &name};
                     close();
-                    return refused(change, "cannot write " + describe(subject), subject,
-                                   Target::value, r, why);
+                    return refused(change, (set ? "cannot write " : "cannot delete ") +
+                                               describe(subject),
+                                   subject, Target::value, r, why);
                 }
                 break;
-            case RegFileChange::Kind::delete_value:
-                r = api::RegDeleteValueA(key, change.name.c_str(), &why);
-                if (r != api::kSuccess && r != api::kFileNotFound) {
-                    const std::string name = detail::utf8(change.name);
-                    const Subject subject{path, &name};
-                    close();
-                    return refused(change, "cannot delete " + describe(subject), subject,
-                                   Target::value, r, why);
-                }
-                break;
+            }
         }
     }
     close();
@@ -467,16 +462,18 @@ RegistryStatus list_values(const std::string& path, std::vector<RegValue>& value
 }
 
 RegistryStatus import_reg_file(const std::string& file, RegFileFormat format) {
-    std::string bytes;
+    std::optional<std::string> bytes;  // read once, whichever reader takes them
     if (format != RegFileFormat::plain) {
-        if (RegistryStatus read = detail::read_file(file, bytes); !read.ok()) return read;
+        if (RegistryStatus read = detail::read_file(file, bytes.emplace()); !read.ok()) return read;
     }
     if (format == RegFileFormat::windows ||
-        (format == RegFileFormat::automatic && detail::looks_like_editor_file(bytes))) {
-        return import_editor_file(file, bytes);
+        (format == RegFileFormat::automatic && detail::looks_like_editor_file(*bytes))) {
+        return import_editor_file(file, *bytes);
     }
     clsRegistryAccess registry;
-    if (registry.ImportFromReg(file) == 1 || !registry.LastStatus().ok()) {
+    detail::Operations op(registry);
+    if (op.run([&] { return op.import_from_reg(file, std::move(bytes)); }) == 1 ||
+        !registry.LastStatus().ok()) {
         return registry.LastStatus();
     }
     return failure(Code::bad_line, "cannot import " + quote(file), "it was not applied whole",

@@ -244,12 +244,15 @@ Answer<bool> Operations::generate_reg(std::string key_path, const std::string& f
     return {true, std::move(status)};
 }
 
-Answer<std::int32_t> Operations::import_from_reg(const std::string& file) {
+Answer<std::int32_t> Operations::import_from_reg(const std::string& file,
+                                                 std::optional<std::string> bytes) {
     self_.create_flag_ = true;
-    std::string bytes;
-    if (RegistryStatus read = read_file(file, bytes); !read.ok()) return {0, std::move(read)};
-    const std::string text = utf8(bytes);
-    bytes.clear();
+    if (!bytes) {
+        bytes.emplace();
+        if (RegistryStatus read = read_file(file, *bytes); !read.ok()) return {0, std::move(read)};
+    }
+    const std::string text = utf8(*bytes);
+    bytes.reset();
     const std::vector<std::string_view> lines = split_crlf(text);
     if (ascii_upper(lines.front()) != kHeader) {
         // A header ended by LF alone is the commonest reason: the file is one line.
