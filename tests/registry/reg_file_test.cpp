@@ -81,8 +81,10 @@ std::string reg_file(Form form, const std::string& body, const std::string& key,
 class RegFile : public testing::Test {
   protected:
     void SetUp() override {
+        // CTest runs the cases in processes of their own, two at a time, and under Windows they
+        // share one registry: the key is named after the process's directory.
         static int tests = 0;
-        base_ = "Software\\syskit-test-rf" + std::to_string(++tests);
+        base_ = "Software\\" + dir_.filename().string() + "-" + std::to_string(++tests);
         fs::create_directories(dir_);
         delete_tree(api::kCurrentUser, base_);
         ASSERT_TRUE(syskit::clsRegistryAccess().CreateKey(key()));
