@@ -1,6 +1,5 @@
 // clsRegistryAccess on the store (Linux) or the real registry (Windows, Wine), below a key of each
 // test's own; where Wine answers otherwise than Windows and the store, both answers are named.
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -42,8 +41,7 @@ const std::string kUtf8Name = "pr\u00FCfung-\u043A\u043B\u044E\u0447.reg";
 class Access : public testing::Test {
   protected:
     void SetUp() override {
-        const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-        const std::string name = "syskit-test-" + std::to_string(now);
+        const std::string name = registry_test_keys::unique_name("syskit-test-");
         base_ = "Software\\" + name;
         dir_ = fs::temp_directory_path() / name;
         fs::remove_all(dir_);

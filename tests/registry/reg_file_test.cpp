@@ -81,10 +81,7 @@ std::string reg_file(Form form, const std::string& body, const std::string& key,
 class RegFile : public testing::Test {
   protected:
     void SetUp() override {
-        // CTest runs the cases in processes of their own, two at a time, and under Windows they
-        // share one registry: the key is named after the process's directory.
-        static int tests = 0;
-        base_ = "Software\\" + dir_.filename().string() + "-" + std::to_string(++tests);
+        base_ = "Software\\" + registry_test_keys::unique_name("syskit-test-rf");
         fs::create_directories(dir_);
         delete_tree(api::kCurrentUser, base_);
         ASSERT_TRUE(syskit::clsRegistryAccess().CreateKey(key()));
@@ -136,7 +133,7 @@ class RegFile : public testing::Test {
 
     std::string base_;  // below HKEY_CURRENT_USER
 #if defined(_WIN32)
-    fs::path dir_ = fs::temp_directory_path() / ("syskit-rf-" + std::to_string(GetCurrentProcessId()));
+    fs::path dir_ = fs::temp_directory_path() / registry_test_keys::unique_name("syskit-rf-");
 #else
     registry_test_keys::ScratchDir scratch_;
     fs::path dir_ = scratch_.path();

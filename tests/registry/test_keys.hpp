@@ -19,6 +19,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+
+#include <unistd.h>
 #endif
 
 namespace registry_test_keys {
@@ -74,6 +76,18 @@ inline std::int64_t dword_of(api::Handle key, const std::string& name) {
     const api::Result r = api::RegQueryValueExA(key, name.c_str(), nullptr, &type,
                                                 reinterpret_cast<std::uint8_t*>(&value), &size);
     return r == api::kSuccess && type == api::kDword && size == 4 ? std::int64_t{value} : -1;
+}
+
+// A name that no other test process uses at the same time: CTest runs the cases side by side, and
+// under Windows they share one registry.
+inline std::string unique_name(const std::string& prefix) {
+    static int count = 0;
+#if defined(_WIN32)
+    const auto process = GetCurrentProcessId();
+#else
+    const auto process = getpid();
+#endif
+    return prefix + std::to_string(process) + "-" + std::to_string(++count);
 }
 
 #if !defined(_WIN32)
