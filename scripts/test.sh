@@ -29,10 +29,20 @@ cmake --preset i386 >/dev/null
 cmake --build --preset i386 -j "$jobs"
 ctest --preset i386 -j "$jobs"
 
-# Windows programs run under Wine in a throw-away prefix, removed when the script ends.
-export SYSKIT_WINEPREFIX
+# Windows programs run under Wine in a throw-away prefix, removed when the script ends. The runs
+# that Wine failed to start and that were started again are listed then, pass or fail.
+export SYSKIT_WINEPREFIX SYSKIT_WINE_RETRY_LOG
 SYSKIT_WINEPREFIX=$(mktemp -d)
-trap 'WINEPREFIX="$SYSKIT_WINEPREFIX" /usr/lib/wine/wineserver -k 2>/dev/null || true; rm -rf "$SYSKIT_WINEPREFIX"' EXIT
+SYSKIT_WINE_RETRY_LOG=$SYSKIT_WINEPREFIX.retries
+wine_done() {
+  WINEPREFIX="$SYSKIT_WINEPREFIX" /usr/lib/wine/wineserver -k 2>/dev/null || true
+  if [[ -s $SYSKIT_WINE_RETRY_LOG ]]; then
+    echo "Wine failed to start these runs at first (scripts/wine-run.sh started them again):"
+    cat "$SYSKIT_WINE_RETRY_LOG"
+  fi
+  rm -rf "$SYSKIT_WINEPREFIX" "$SYSKIT_WINE_RETRY_LOG"
+}
+trap wine_done EXIT
 
 step "64-bit Windows build and tests under Wine"
 cmake --preset mingw64 >/dev/null
