@@ -6,8 +6,9 @@
 #
 # On a loaded machine Wine now and then fails to start a program: it ends at once with a failure
 # status and no output at all. Such a run, and only such a one, is started once more (and noted in
-# $SYSKIT_WINE_RETRY_LOG, by default $WINEPREFIX/wine-run-retries.log). To tell it from a program
-# that ran, the output is held in files until the program ends.
+# $SYSKIT_WINE_RETRY_LOG, by default $WINEPREFIX/wine-run-retries.log); one that Ctrl+C ended
+# (STATUS_CONTROL_C_EXIT, whose low byte is 58) is not. To tell it from a program that ran, the
+# output is held in files until the program ends.
 set -euo pipefail
 default_prefix=$1
 shift
@@ -36,7 +37,9 @@ for attempt in 1 2; do
   status=0
   "$wine" "$@" >"$out" 2>"$err" || status=$?
   ms=$(( (${EPOCHREALTIME//[!0-9]/} - started) / 1000 ))
-  if (( status == 0 || ms >= 500 || attempt == 2 )) || [[ -s $out || -s $err ]]; then break; fi
+  if (( status == 0 || status == 58 || ms >= 500 || attempt == 2 )) || [[ -s $out || -s $err ]]; then
+    break
+  fi
   echo "$(date -u '+%F %T') $*: status $status after $ms ms, no output; started again" \
     >>"${SYSKIT_WINE_RETRY_LOG:-$WINEPREFIX/wine-run-retries.log}"
 done

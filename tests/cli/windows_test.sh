@@ -45,6 +45,39 @@ case_codec() {
     check_files bytes decoded encoded 'encoded é' key1 'plain é.txt' stderr stdout
 }
 
+# Ctrl+C (Wine turns SIGINT into the console's Ctrl+C event) ends a command with
+# STATUS_CONTROL_C_EXIT, whose low byte the Unix parent sees: while it waits for more input, and
+# while it encodes, which also removes the temporary file it writes to.
+case_interrupted() {
+    head -c $((64 << 20)) /dev/urandom >large
+    mkfifo input
+    local key=interrupted-$$ job status=0 waited=0
+    interrupt() {  # STAGE: Ctrl+C to the running command
+        pgrep -f "^[^ ]*syskit\.exe encode .*--key1 $key" >windows_process ||
+            fail "$1: no Windows process"
+        kill -INT "$(<windows_process)"
+        wait "$job" || status=$?
+        ((status == 0x3A)) || fail "Ctrl+C ($1): exited with $status"
+        rm windows_process
+        check_files input large
+    }
+
+    syskit encode --key1 "$key" -o output <input &
+    job=$!
+    exec 3>input
+    head -c $((1 << 20)) /dev/zero >&3  # returns once the command has read most of it
+    interrupt input
+    exec 3>&-
+
+    syskit encode --binary --key1 "$key" -i large -o output &
+    job=$!
+    until compgen -G '.output.*.tmp' >/dev/null; do
+        kill -0 "$job" 2>/dev/null || exit 77  # finished before it could be interrupted
+        sleep 0.01 && ((++waited < 6000)) || fail "no temporary file appeared"
+    done
+    interrupt work
+}
+
 case_cpu() {
     expect 0 '' syskit cpu --json
     python3 -c 'import json, sys; d = json.load(open("stdout"))

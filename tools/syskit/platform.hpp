@@ -30,7 +30,8 @@ inline constexpr int kStandardError = 2;
 // Process-wide settings, made once before any command runs. POSIX: a write beyond the file-size
 // limit fails with an error the command reports, instead of the signal that would kill the
 // process and leave a temporary file behind. Windows: the standard streams carry bytes as they
-// are (binary mode), so CR LF is neither added nor taken away.
+// are (binary mode), so CR LF is neither added nor taken away; an interrupt (Ctrl+C, Ctrl+Break, a
+// closed console) ends the process with STATUS_CONTROL_C_EXIT, under Wine too.
 void prepare_process();
 
 // The command line as UTF-8 words, the program's name first. On Windows it is read from the

@@ -91,10 +91,13 @@ int open_path(const std::string& path, DWORD access, DWORD sharing, DWORD dispos
 wchar_t g_pending_path[kMaxWidePath];
 std::atomic<bool> g_pending{false};
 
-BOOL WINAPI remove_pending(DWORD /*event*/) {
+// Ctrl+C, Ctrl+Break, a closed console, logoff or shutdown: the process ends as Windows' own
+// handler ends it, with STATUS_CONTROL_C_EXIT, so that an interrupted command never reads as a
+// success (Wine's own handler ends it with status 0).
+BOOL WINAPI end_interrupted(DWORD /*event*/) {
     // The file is open with FILE_SHARE_DELETE: deleting it now removes it as the process ends.
     if (g_pending.load()) ::DeleteFileW(g_pending_path);
-    return FALSE;  // the next handler, the system's, ends the process as usual
+    ::ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
 // Writes UTF-8 text to a console as characters, in pieces that end on whole characters.
@@ -123,6 +126,8 @@ void prepare_process() {
     for (const int fd : {kStandardInput, kStandardOutput, kStandardError}) {
         ::_setmode(fd, _O_BINARY);
     }
+    // A process started with Ctrl+C ignored keeps ignoring it: the system calls no handler then.
+    ::SetConsoleCtrlHandler(end_interrupted, TRUE);
 }
 
 std::vector<std::string> command_line(int argc, char** argv) {
@@ -210,8 +215,6 @@ void remove_file(const std::string& path) noexcept {
 }
 
 void set_interrupt_cleanup(const std::string& path) {
-    static const bool installed = ::SetConsoleCtrlHandler(remove_pending, TRUE) != 0;
-    static_cast<void>(installed);
     const std::wstring wide = widen(path);
     if (wide.size() >= kMaxWidePath) return;
     g_pending = false;
