@@ -51,8 +51,9 @@ case_codec() {
 case_interrupted() {
     head -c $((64 << 20)) /dev/urandom >large
     mkfifo input
-    local key=interrupted-$$ job status=0 waited=0
+    local key=interrupted-$$ job waited=0
     interrupt() {  # STAGE: Ctrl+C to the running command
+        local status=0
         pgrep -f "^[^ ]*syskit\.exe encode .*--key1 $key" >windows_process ||
             fail "$1: no Windows process"
         kill -INT "$(<windows_process)"
